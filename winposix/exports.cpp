@@ -1,0 +1,123 @@
+// Modules and the functions they export. GetProcAddress answers from the table below, which
+// lists what the layer implements, so a test that removes an entry makes runtime code take its
+// "function missing" path exactly as on an older Windows.
+#include "winposix/internal.h"
+
+#include <mutex>
+#include <set>
+#include <string>
+#include <strings.h>
+
+namespace {
+
+struct Module {
+  const char* name;
+  char image; // a module handle is the address of this byte
+};
+
+Module modules[] = {{"kernel32", 0}, {"user32", 0}, {"advapi32", 0}, {"ntdll", 0}, {"", 0}};
+constexpr int kKernel32 = 0, kMain = 4;
+
+struct Export {
+  int module;
+  const char* name;
+  FARPROC address;
+};
+
+// Through void (*)(), the one function type every other may be cast from without a warning.
+#define EXPORT(module, function)                                                                   \
+  { module, #function, reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&function)) }
+const Export exports[] = {
+    EXPORT(kKernel32, GetLastError),
+    EXPORT(kKernel32, SetLastError),
+    EXPORT(kKernel32, GetModuleHandleA),
+    EXPORT(kKernel32, GetProcAddress),
+    EXPORT(kKernel32, VirtualAlloc),
+    EXPORT(kKernel32, VirtualFree),
+    EXPORT(kKernel32, VirtualProtect),
+    EXPORT(kKernel32, TlsAlloc),
+    EXPORT(kKernel32, TlsFree),
+    EXPORT(kKernel32, TlsGetValue),
+    EXPORT(kKernel32, TlsSetValue),
+    EXPORT(kKernel32, AddVectoredExceptionHandler),
+    EXPORT(kKernel32, RemoveVectoredExceptionHandler),
+    EXPORT(kKernel32, GetProcessHeap),
+    EXPORT(kKernel32, HeapAlloc),
+    EXPORT(kKernel32, HeapSize),
+    EXPORT(kKernel32, HeapFree),
+    EXPORT(kKernel32, InitializeCriticalSection),
+    EXPORT(kKernel32, InitializeCriticalSectionAndSpinCount),
+    EXPORT(kKernel32, SetCriticalSectionSpinCount),
+    EXPORT(kKernel32, EnterCriticalSection),
+    EXPORT(kKernel32, LeaveCriticalSection),
+    EXPORT(kKernel32, DeleteCriticalSection),
+    EXPORT(kKernel32, GetSystemInfo),
+    EXPORT(kKernel32, GetEnvironmentVariableA),
+    EXPORT(kKernel32, SetEnvironmentVariableA),
+    EXPORT(kKernel32, GetModuleFileNameA),
+    EXPORT(kKernel32, GetCommandLineA),
+    EXPORT(kKernel32, ExitProcess),
+    EXPORT(kKernel32, GetCurrentProcess),
+    EXPORT(kKernel32, GetCurrentProcessId),
+    EXPORT(kKernel32, GetProcessAffinityMask),
+    EXPORT(kKernel32, SetProcessAffinityMask),
+    EXPORT(kKernel32, Sleep),
+    EXPORT(kKernel32, GetVersion),
+    EXPORT(kKernel32, GetVersionExA),
+    EXPORT(kKernel32, GetStdHandle),
+    EXPORT(kKernel32, SetStdHandle),
+    EXPORT(kKernel32, WriteFile),
+    EXPORT(kKernel32, ReadFile),
+    EXPORT(kKernel32, CreatePipe),
+    EXPORT(kKernel32, CloseHandle),
+};
+#undef EXPORT
+
+std::mutex removedLock;
+std::set<std::string>& Removed() {
+  static auto* names = new std::set<std::string>;
+  return *names;
+}
+
+HMODULE HandleOf(int module) {
+  return reinterpret_cast<HMODULE>(&modules[module].image);
+}
+
+} // namespace
+
+namespace winposix {
+
+void RemoveExport(const char* name) {
+  std::lock_guard<std::mutex> hold(removedLock);
+  Removed().insert(name);
+}
+
+void RestoreExports() {
+  std::lock_guard<std::mutex> hold(removedLock);
+  Removed().clear();
+}
+
+} // namespace winposix
+
+extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+  if (name == nullptr) return HandleOf(kMain);
+  std::string wanted(name);
+  if (wanted.size() > 4 && strcasecmp(wanted.c_str() + wanted.size() - 4, ".dll") == 0)
+    wanted.resize(wanted.size() - 4);
+  for (int i = 0; i < kMain; ++i)
+    if (strcasecmp(wanted.c_str(), modules[i].name) == 0) return HandleOf(i);
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
+}
+
+extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+  if (module != nullptr && name != nullptr) {
+    std::lock_guard<std::mutex> hold(removedLock);
+    for (const Export& e : exports) {
+      if (HandleOf(e.module) == module && std::string(e.name) == name && Removed().count(name) == 0)
+        return e.address;
+    }
+  }
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return nullptr;
+}

@@ -1,0 +1,43 @@
+// The system record: page size and processor count from the running system, the processor's
+// family, model and stepping from CPUID, and the 64 KiB allocation granularity of Windows, which
+// VirtualAlloc here honours too.
+#include "winposix/internal.h"
+
+#include <cpuid.h>
+#include <unistd.h>
+
+namespace {
+
+// Family and model with their extended parts folded in, as Windows reports them.
+void ProcessorLevel(WORD* level, WORD* revision) {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+    *level = 6;
+    *revision = 0;
+    return;
+  }
+  unsigned family = (eax >> 8) & 0xF;
+  unsigned model = (eax >> 4) & 0xF;
+  if (family == 0xF) family += (eax >> 20) & 0xFF;
+  if (family == 0x6 || family >= 0xF) model |= ((eax >> 16) & 0xF) << 4;
+  *level = static_cast<WORD>(family);
+  *revision = static_cast<WORD>((model << 8) | (eax & 0xF));
+}
+
+} // namespace
+
+extern "C" void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
+  long processors = sysconf(_SC_NPROCESSORS_ONLN);
+  if (processors < 1) processors = 1;
+  if (processors > 64) processors = 64; // one mask word, as in a Windows processor group
+  info->dwOemId = 0;
+  info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+  info->dwPageSize = static_cast<DWORD>(sysconf(_SC_PAGESIZE));
+  info->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(0x10000);
+  info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(0x7FFFFFFEFFFFull);
+  info->dwActiveProcessorMask = processors == 64 ? ~DWORD_PTR{0} : (DWORD_PTR{1} << processors) - 1;
+  info->dwNumberOfProcessors = static_cast<DWORD>(processors);
+  info->dwProcessorType = PROCESSOR_AMD_X8664;
+  info->dwAllocationGranularity = 0x10000;
+  ProcessorLevel(&info->wProcessorLevel, &info->wProcessorRevision);
+}
