@@ -2,7 +2,7 @@
 """Fails when the runtime library needs a symbol from outside itself that is neither a system
 function reached through the Win32 seam nor one of the few helpers every compiler expects
 (block copies, 64-bit division on 32-bit targets, stack probes, the global new and delete that
-the product supplies itself). A call into the C or C++ library, or a static constructor or
+the product supplies itself) or the program's main, which the runtime starts. A call into the C or C++ library, or a static constructor or
 destructor registered with atexit, shows up here."""
 import argparse
 import re
@@ -12,7 +12,7 @@ import sys
 COMPILER_SUPPORT = re.compile(
     r"^_?(memcpy|memmove|memset|__udivdi3|__umoddi3|__divdi3|__moddi3|__udivmoddi4|"
     r"_?__chkstk(_ms)?|_?_alloca|__cxa_pure_virtual|_Zn[wa][jmy]|_Zd[la]Pv[jmy]?|"
-    r"_GLOBAL_OFFSET_TABLE_)$"
+    r"_GLOBAL_OFFSET_TABLE_|main)$"
     r"|^__(asan|ubsan|sanitizer)_")
 
 

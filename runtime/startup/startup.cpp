@@ -1,0 +1,55 @@
+#include "runtime/startup/startup.h"
+
+#include "runtime/memory/memory.h"
+#include "runtime/startup/args.h"
+#include "runtime/startup/exit.h"
+#include "runtime/startup/runtime_state.h"
+#include "winposix/win32.h"
+
+namespace {
+
+void SplitCommandLine() {
+  RuntimeStateRecord& s = RuntimeState;
+  s.ArgCount = 0;
+  bool overflow = false;
+  SplitArgs(s.CommandLine, s.Args, kMaxArgs, &s.ArgCount, &overflow);
+  // The warning line arrives with the trace channel.
+  (void)overflow;
+}
+
+// Args[0] becomes the program's full path whatever the command line's first token was.
+void SetProgramPath() {
+  char path[1024];
+  const DWORD length =
+      GetModuleFileNameA(static_cast<HMODULE>(RuntimeState.ModuleBase), path, sizeof path);
+  if (length == 0 || length >= sizeof path) path[0] = 0;
+  FreeString(RuntimeState.Args[0]);
+  RuntimeState.Args[0] = DupString(path);
+}
+
+} // namespace
+
+int32_t CallMain(uint32_t argc, char** argv) {
+  return main(static_cast<int>(argc), argv);
+}
+
+// Windows guarantees only 4-byte stack alignment at the image entry.
+#if defined(__i386__)
+#define ENTRY_REALIGNS_STACK __attribute__((force_align_arg_pointer))
+#else
+#define ENTRY_REALIGNS_STACK
+#endif
+
+ENTRY_REALIGNS_STACK void RuntimeStart() {
+  RuntimeState.ProcessorClass = 1;
+  ReadOsVersion();
+  InitMem();
+  RuntimeState.ModuleBase = GetModuleHandleA(nullptr);
+  RuntimeState.CommandLine = DupString(GetCommandLineA());
+  SplitCommandLine();
+  MoveOptions();
+  RuntimeState.OptionsReady = true;
+  SetProgramPath();
+  const int32_t code = CallMain(RuntimeState.ArgCount, RuntimeState.Args);
+  ExitProgram(code);
+}

@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the calvisto program: start it as a user would, read what it writes,
+its exit code and how it loads the processors, and stop it with Ctrl+C (SIGINT)."""
+import argparse
+import os
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+EXE = None
+RUNNER = []  # the emulator in front of a Windows executable
+PROMPT = b"Press ^C to stop CPU stress test...\r\n"
+BANNER_START = b"Calvisto 1.1  "
+
+
+def start(*args):
+    return subprocess.Popen(RUNNER + [EXE, *args], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+
+
+def run(*args, timeout=60):
+    proc = start(*args)
+    out, err = proc.communicate(timeout=timeout)
+    return proc.returncode, out, err
+
+
+def read_until(stream, wanted, timeout):
+    data = b""
+    deadline = time.monotonic() + timeout
+    os.set_blocking(stream.fileno(), False)
+    while wanted not in data and time.monotonic() < deadline:
+        chunk = stream.read()
+        if chunk:
+            data += chunk
+        else:
+            time.sleep(0.02)
+    return data
+
+
+def cpu_seconds(pid):
+    """User plus system time of every thread of the process, from the kernel's accounting."""
+    total = 0
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        with open(f"/proc/{pid}/task/{tid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        total += int(fields[11]) + int(fields[12])
+    return total / os.sysconf("SC_CLK_TCK")
+
+
+def processors_used(pid, seconds):
+    """The processors the busiest thread ran on, sampled over the given time."""
+    seen = set()
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        busiest, most = None, -1
+        for tid in os.listdir(f"/proc/{pid}/task"):
+            try:
+                with open(f"/proc/{pid}/task/{tid}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+            except FileNotFoundError:
+                continue
+            if int(fields[11]) > most:
+                busiest, most = int(fields[36]), int(fields[11])
+        seen.add(busiest)
+        time.sleep(0.05)
+    return seen
+
+
+def loaded_process(proc):
+    """The process that carries the load: the program itself, or under Wine its preloader."""
+    if not RUNNER:
+        return proc.pid
+    best, most = proc.pid, -1
+    for pid in [p for p in os.listdir("/proc") if p.isdigit()]:
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if os.path.basename(EXE).encode() not in f.read():
+                    continue
+            used = cpu_seconds(pid)
+        except (FileNotFoundError, ProcessLookupError, PermissionError):
+            continue
+        if used > most:
+            best, most = int(pid), used
+    return best
+
+
+class Stress(unittest.TestCase):
+    def test_burns_one_processor_of_the_mask_until_ctrl_c(self):
+        cpus = os.cpu_count()
+        cases = [("-Affinity:1", {0}), ("-Affinity:2", {1}), ("-Affinity:0x3", {0, 1})]
+        for arg, allowed in cases:
+            if max(allowed) >= cpus:
+                continue
+            with self.subTest(arg=arg):
+                proc = start(arg)
+                try:
+                    out = read_until(proc.stdout, PROMPT, 30)
+                    self.assertTrue(out.startswith(BANNER_START), out)
+                    self.assertIn(b"\r\n\r\n" + PROMPT, out)
+                    pid = loaded_process(proc)
+                    before = cpu_seconds(pid)
+                    used_on = processors_used(pid, 1.0)
+                    burned = cpu_seconds(pid) - before
+                    self.assertGreater(burned, 0.6, "about one processor's worth over a second")
+                    self.assertLess(burned, 1.6, "one thread carries the load")
+                    if not RUNNER:
+                        self.assertLessEqual(used_on, allowed)
+                    proc.send_signal(signal.SIGINT)
+                    proc.wait(timeout=10)
+                    rest = proc.stdout.read() or b""
+                    if not RUNNER:
+                        self.assertEqual(proc.returncode, -signal.SIGINT)
+                        self.assertEqual(rest, b"")
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
+                        proc.wait()
+
+    def test_arguments(self):
+        path = os.path.realpath(EXE).encode()
+        usage_tail = b" [-Affinity:<n>] [-v]]\r\n"
+        cases = [
+            (["-V"], 9, b"-V"),
+            (["-affinity:2"], 9, b"-affinity:2"),
+            (["-Affinity"], 9, b"-Affinity"),
+            (["-x", "-Affinity:1"], 9, b"-x"),
+            (["-v", "-Affinity:"], 0, None),
+            (["-Affinity:junk"], 0, None),
+        ]
+        for args, code, unknown in cases:
+            with self.subTest(args=args):
+                rc, out, err = run(*args)
+                self.assertEqual(rc, code)
+                self.assertTrue(out.startswith(BANNER_START), out)
+                if unknown is None:
+                    self.assertEqual(err, b"")
+                    self.assertTrue(out.endswith(b"\r\n\r\n"), out)
+                    self.assertNotIn(PROMPT, out)
+                    continue
+                self.assertEqual(err, b"Unknown command-line argument: '" + unknown + b"'\r\n")
+                usage = out.split(b"\r\n\r\n", 1)[1]
+                self.assertTrue(usage.startswith(b"Usage: ") and usage.endswith(usage_tail), usage)
+                shown = usage[len(b"Usage: "):-len(usage_tail)]
+                if RUNNER:
+                    self.assertTrue(shown.lower().endswith(os.path.basename(path).lower()), shown)
+                else:
+                    self.assertEqual(shown, path)
+
+
+def main():
+    global EXE, RUNNER
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--runner", default="")
+    args, rest = parser.parse_known_args()
+    EXE = args.exe
+    RUNNER = [args.runner] if args.runner else []
+    result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
+    print(f"{result.testsRun - len(result.failures) - len(result.errors)} passed, "
+          f"{len(result.failures) + len(result.errors)} failed")
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,14 @@
+// The process start of the program on Linux. The C library's start-up runs the executable's
+// initialisers before main; this one hands the process to the runtime's entry point, which ends
+// the process itself, so the C library's own call of main never comes. The layer keeps all its
+// state either constant-initialised or built on first use, so nothing it needs is still waiting
+// for an initialiser that runs later.
+#include "runtime/startup/startup.h"
+
+namespace {
+
+__attribute__((constructor)) void StartProcess() {
+  RuntimeStart();
+}
+
+} // namespace
