@@ -7,9 +7,11 @@
 
 #define WINAPI
 #define CALLBACK
+#define WINAPIV
 #define CONST const
 
 typedef int BOOL;
+typedef int16_t SHORT;
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
@@ -20,6 +22,7 @@ typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef uint64_t DWORD64;
 typedef uintptr_t ULONG_PTR;
+typedef ULONG_PTR* PULONG_PTR;
 typedef uintptr_t DWORD_PTR;
 typedef uintptr_t SIZE_T;
 typedef intptr_t LONG_PTR;
@@ -42,6 +45,11 @@ typedef LONG_PTR(WINAPI* FARPROC)();
 // Errors (GetLastError).
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_NOT_READY 21L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_ALREADY_EXISTS 183L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_PROC_NOT_FOUND 127L
@@ -54,6 +62,8 @@ typedef LONG_PTR(WINAPI* FARPROC)();
 #define ERROR_BROKEN_PIPE 109L
 #define ERROR_DISK_FULL 112L
 #define ERROR_NO_DATA 232L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_BAD_LENGTH 24L
 
 // Process heap.
 #define HEAP_NO_SERIALIZE 0x00000001
@@ -102,6 +112,15 @@ typedef LONG_PTR(WINAPI* FARPROC)();
 #define EXCEPTION_CONTINUE_SEARCH 0
 
 #define TLS_OUT_OF_INDEXES ((DWORD)0xFFFFFFFF)
+
+// Threads and waits.
+#define CREATE_SUSPENDED 0x00000004
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_TIMEOUT 258L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+#define STILL_ACTIVE 259
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 
 typedef struct _EXCEPTION_RECORD {
   DWORD ExceptionCode;
@@ -222,6 +241,123 @@ void WINAPI Sleep(DWORD milliseconds);
 DWORD WINAPI GetVersion(void);
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
 
+// Time: milliseconds since the system started (CLOCK_BOOTTIME, wrapping after 49.7 days), the
+// process's times in 100-ns units (creation and exit since 1601, processor time as used), and
+// the calendar time in the local zone and in UTC.
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+typedef struct _SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+} SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
+DWORD WINAPI GetTickCount(void);
+BOOL WINAPI GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel,
+                            LPFILETIME user);
+void WINAPI GetLocalTime(LPSYSTEMTIME time);
+void WINAPI GetSystemTime(LPSYSTEMTIME time);
+
+// Threads: pthreads with suspended start; a thread handle names the layer's record of the thread
+// until CloseHandle. NtCurrentTeb gives the thread information block: exception list, stack base
+// (top) and stack limit (bottom), pointer-sized each.
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
+                           LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD flags,
+                           LPDWORD threadId);
+DWORD WINAPI ResumeThread(HANDLE thread);
+DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds);
+BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD code);
+DWORD WINAPI GetCurrentThreadId(void);
+HANDLE WINAPI GetCurrentThread(void);
+DWORD_PTR WINAPI SetThreadAffinityMask(HANDLE thread, DWORD_PTR mask);
+PVOID WINAPI NtCurrentTeb(void);
+void WINAPI GetCurrentThreadStackLimits(PULONG_PTR low, PULONG_PTR high);
+
+// User interface, emulated: Beep and MessageBoxA are recorded (see testctl.h).
+#define MB_OK 0x00000000L
+#define MB_ICONERROR 0x00000010L
+#define MB_SETFOREGROUND 0x00010000L
+typedef struct HWND__* HWND;
+BOOL WINAPI Beep(DWORD frequency, DWORD duration);
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
+
+// The console window and the monitors, emulated (see testctl.h): one console with a title, a
+// screen buffer, a visible window and a largest window size, shown in one top-level window that
+// FindWindowA finds by the console's title; EnumDisplayMonitors lists the monitors.
+typedef struct _COORD {
+  SHORT X;
+  SHORT Y;
+} COORD, *PCOORD;
+typedef struct _SMALL_RECT {
+  SHORT Left;
+  SHORT Top;
+  SHORT Right;
+  SHORT Bottom;
+} SMALL_RECT, *PSMALL_RECT;
+typedef struct _CONSOLE_SCREEN_BUFFER_INFO {
+  COORD dwSize;
+  COORD dwCursorPosition;
+  WORD wAttributes;
+  SMALL_RECT srWindow;
+  COORD dwMaximumWindowSize;
+} CONSOLE_SCREEN_BUFFER_INFO, *PCONSOLE_SCREEN_BUFFER_INFO;
+typedef struct tagRECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+} RECT, *PRECT, *LPRECT;
+typedef const RECT* LPCRECT;
+typedef struct tagPOINT {
+  LONG x;
+  LONG y;
+} POINT, *PPOINT;
+typedef struct tagWINDOWPLACEMENT {
+  UINT length;
+  UINT flags;
+  UINT showCmd;
+  POINT ptMinPosition;
+  POINT ptMaxPosition;
+  RECT rcNormalPosition;
+} WINDOWPLACEMENT, *LPWINDOWPLACEMENT;
+typedef struct HMONITOR__* HMONITOR;
+typedef struct HDC__* HDC;
+typedef LONG_PTR LPARAM;
+typedef BOOL(CALLBACK* MONITORENUMPROC)(HMONITOR monitor, HDC dc, LPRECT area, LPARAM data);
+typedef struct tagMONITORINFO {
+  DWORD cbSize;
+  RECT rcMonitor;
+  RECT rcWork;
+  DWORD dwFlags;
+} MONITORINFO, *LPMONITORINFO;
+#define MONITORINFOF_PRIMARY 0x00000001
+#define SW_SHOWNORMAL 1
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+#define SM_CMONITORS 80
+DWORD WINAPI GetConsoleTitleA(LPSTR title, DWORD size);
+BOOL WINAPI SetConsoleTitleA(LPCSTR title);
+COORD WINAPI GetLargestConsoleWindowSize(HANDLE output);
+BOOL WINAPI SetConsoleScreenBufferSize(HANDLE output, COORD size);
+BOOL WINAPI SetConsoleWindowInfo(HANDLE output, BOOL absolute, const SMALL_RECT* area);
+BOOL WINAPI GetConsoleScreenBufferInfo(HANDLE output, PCONSOLE_SCREEN_BUFFER_INFO info);
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
+BOOL WINAPI GetWindowPlacement(HWND window, WINDOWPLACEMENT* placement);
+BOOL WINAPI SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags);
+int WINAPI GetSystemMetrics(int index);
+BOOL WINAPI EnumDisplayMonitors(HDC dc, LPCRECT clip, MONITORENUMPROC callback, LPARAM data);
+BOOL WINAPI GetMonitorInfoA(HMONITOR monitor, LPMONITORINFO info);
+int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...);
+
 // Processor exceptions, delivered from the signals that stand for them.
 PVOID WINAPI AddVectoredExceptionHandler(ULONG first, PVECTORED_EXCEPTION_HANDLER handler);
 ULONG WINAPI RemoveVectoredExceptionHandler(PVOID handle);
@@ -257,6 +393,177 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
 BOOL WINAPI CreatePipe(PHANDLE readEnd, PHANDLE writeEnd, LPSECURITY_ATTRIBUTES attributes,
                        DWORD size);
 BOOL WINAPI CloseHandle(HANDLE handle);
+
+// Other processes, from /proc: the toolhelp snapshot (the executable's full path in each
+// record), the process-status functions of psapi, the session query and the native query of
+// ntdll. A process handle stays bound to its process; libraries load as the layer's modules.
+#define TH32CS_SNAPPROCESS 0x00000002
+#define PROCESS_VM_READ 0x0010
+#define PROCESS_QUERY_INFORMATION 0x0400
+typedef struct tagPROCESSENTRY32 {
+  DWORD dwSize;
+  DWORD cntUsage;
+  DWORD th32ProcessID;
+  ULONG_PTR th32DefaultHeapID;
+  DWORD th32ModuleID;
+  DWORD cntThreads;
+  DWORD th32ParentProcessID;
+  LONG pcPriClassBase;
+  DWORD dwFlags;
+  CHAR szExeFile[260];
+} PROCESSENTRY32, *LPPROCESSENTRY32;
+typedef LONG NTSTATUS;
+typedef ULONG* PULONG;
+#define STATUS_PENDING ((NTSTATUS)0x00000103L)
+#define STATUS_INVALID_INFO_CLASS ((NTSTATUS)0xC0000003L)
+#define STATUS_INFO_LENGTH_MISMATCH ((NTSTATUS)0xC0000004L)
+#define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008L)
+typedef struct _PROCESS_BASIC_INFORMATION {
+  NTSTATUS ExitStatus;
+  PVOID PebBaseAddress;
+  ULONG_PTR AffinityMask;
+  LONG BasePriority;
+  ULONG_PTR UniqueProcessId;
+  ULONG_PTR InheritedFromUniqueProcessId;
+} PROCESS_BASIC_INFORMATION;
+HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
+BOOL WINAPI Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry);
+BOOL WINAPI Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry);
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
+HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId);
+BOOL WINAPI EnumProcesses(DWORD* ids, DWORD size, DWORD* delivered);
+BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed);
+DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+NTSTATUS WINAPI NtQueryInformationProcess(HANDLE process, ULONG infoClass, PVOID info, ULONG length,
+                                          PULONG returned);
+HMODULE WINAPI LoadLibraryA(LPCSTR name);
+BOOL WINAPI FreeLibrary(HMODULE module);
+
+// File attributes from the file's type and permissions; the current directory.
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+DWORD WINAPI GetFileAttributesA(LPCSTR path);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR path);
+
+// Opening, creating and deleting files by name. Sharing modes cannot be had on POSIX and are
+// not enforced; "CONIN$" and "CONOUT$" open the controlling terminal (/dev/tty).
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL WINAPI DeleteFileA(LPCSTR name);
+
+// Files as Windows keeps them beyond POSIX (see file_create.cpp): hidden and system attributes,
+// in-process sharing, the file pointer and size, mappings (file_mapping.cpp) and the
+// compression request (file_io.cpp).
+#define NO_ERROR 0L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_INVALID_ADDRESS 487L
+#define ERROR_FILE_INVALID 1006L
+#define ERROR_MAPPED_ALIGNMENT 1132L
+#define ERROR_USER_MAPPED_FILE 1224L
+#define GENERIC_ALL 0x10000000u
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_TEMPORARY 0x00000100
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+#define FILE_MAP_COPY 0x0001
+#define FILE_MAP_WRITE 0x0002
+#define FILE_MAP_READ 0x0004
+#define FSCTL_SET_COMPRESSION 0x0009C040
+#define COMPRESSION_FORMAT_NONE 0
+#define COMPRESSION_FORMAT_DEFAULT 1
+BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
+BOOL WINAPI SetEndOfFile(HANDLE file);
+BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputSize, LPVOID output,
+                            DWORD outputSize, LPDWORD returned, LPOVERLAPPED overlapped);
+HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
+                                 DWORD sizeHigh, DWORD sizeLow, LPCSTR name);
+LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
+                            SIZE_T bytes);
+BOOL WINAPI UnmapViewOfFile(LPCVOID address);
+
+// Console input records, made from the bytes a terminal sends (see console_input.cpp for what
+// a terminal cannot tell).
+#define KEY_EVENT 0x0001
+#define MOUSE_EVENT 0x0002
+#define WINDOW_BUFFER_SIZE_EVENT 0x0004
+#define MENU_EVENT 0x0008
+#define FOCUS_EVENT 0x0010
+#define RIGHT_ALT_PRESSED 0x0001
+#define LEFT_ALT_PRESSED 0x0002
+#define RIGHT_CTRL_PRESSED 0x0004
+#define LEFT_CTRL_PRESSED 0x0008
+#define SHIFT_PRESSED 0x0010
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
+#define VK_END 0x23
+#define VK_HOME 0x24
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+#define VK_INSERT 0x2D
+#define VK_DELETE 0x2E
+#define VK_F1 0x70
+typedef uint16_t WCHAR;
+typedef struct _KEY_EVENT_RECORD {
+  BOOL bKeyDown;
+  WORD wRepeatCount;
+  WORD wVirtualKeyCode;
+  WORD wVirtualScanCode;
+  union {
+    WCHAR UnicodeChar;
+    CHAR AsciiChar;
+  } uChar;
+  DWORD dwControlKeyState;
+} KEY_EVENT_RECORD, *PKEY_EVENT_RECORD;
+typedef struct _INPUT_RECORD {
+  WORD EventType;
+  union {
+    KEY_EVENT_RECORD KeyEvent;
+  } Event;
+} INPUT_RECORD, *PINPUT_RECORD;
+BOOL WINAPI ReadConsoleInputA(HANDLE input, PINPUT_RECORD buffer, DWORD length, LPDWORD read);
+
+// The processor the calling thread runs on (Vista and later; looked up by name).
+DWORD WINAPI GetCurrentProcessorNumber(void);
+
+// The registry, emulated: it holds only the keys a test adds (see testctl.h), and no values.
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef DWORD REGSAM;
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001u)
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002u)
+#define KEY_QUERY_VALUE 0x0001
+LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG WINAPI RegCloseKey(HKEY key);
 
 #ifdef __cplusplus
 }

@@ -15,8 +15,8 @@ struct Module {
   char image; // a module handle is the address of this byte
 };
 
-Module modules[] = {{"kernel32", 0}, {"user32", 0}, {"advapi32", 0}, {"ntdll", 0}, {"", 0}};
-constexpr int kKernel32 = 0, kMain = 4;
+Module modules[] = {{"kernel32", 0}, {"user32", 0}, {"advapi32", 0}, {"ntdll", 0}, {"psapi", 0}};
+constexpr int kKernel32 = 0, kUser32 = 1, kModuleCount = 5;
 
 struct Export {
   int module;
@@ -64,12 +64,67 @@ const Export exports[] = {
     EXPORT(kKernel32, Sleep),
     EXPORT(kKernel32, GetVersion),
     EXPORT(kKernel32, GetVersionExA),
+    EXPORT(kKernel32, GetTickCount),
+    EXPORT(kKernel32, GetProcessTimes),
+    EXPORT(kKernel32, GetLocalTime),
+    EXPORT(kKernel32, GetSystemTime),
+    EXPORT(kKernel32, CreateFileA),
+    EXPORT(kKernel32, DeleteFileA),
+    EXPORT(kKernel32, SetFileAttributesA),
+    EXPORT(kKernel32, SetFilePointer),
+    EXPORT(kKernel32, GetFileSize),
+    EXPORT(kKernel32, SetEndOfFile),
+    EXPORT(kKernel32, DeviceIoControl),
+    EXPORT(kKernel32, CreateFileMappingA),
+    EXPORT(kKernel32, MapViewOfFile),
+    EXPORT(kKernel32, UnmapViewOfFile),
+    EXPORT(kKernel32, ReadConsoleInputA),
+    EXPORT(kKernel32, Beep),
+    EXPORT(kUser32, MessageBoxA),
     EXPORT(kKernel32, GetStdHandle),
     EXPORT(kKernel32, SetStdHandle),
     EXPORT(kKernel32, WriteFile),
     EXPORT(kKernel32, ReadFile),
     EXPORT(kKernel32, CreatePipe),
     EXPORT(kKernel32, CloseHandle),
+    EXPORT(kKernel32, CreateThread),
+    EXPORT(kKernel32, ResumeThread),
+    EXPORT(kKernel32, WaitForSingleObject),
+    EXPORT(kKernel32, GetExitCodeThread),
+    EXPORT(kKernel32, GetCurrentThreadId),
+    EXPORT(kKernel32, GetCurrentThread),
+    EXPORT(kKernel32, SetThreadAffinityMask),
+    EXPORT(3, NtCurrentTeb), // ntdll
+    EXPORT(kKernel32, GetCurrentThreadStackLimits),
+    EXPORT(kKernel32, GetFileAttributesA),
+    EXPORT(kKernel32, SetCurrentDirectoryA),
+    EXPORT(kKernel32, GetCurrentProcessorNumber),
+    EXPORT(2, RegOpenKeyExA), // advapi32
+    EXPORT(2, RegCloseKey),
+    EXPORT(kKernel32, GetConsoleTitleA),
+    EXPORT(kKernel32, SetConsoleTitleA),
+    EXPORT(kKernel32, GetLargestConsoleWindowSize),
+    EXPORT(kKernel32, SetConsoleScreenBufferSize),
+    EXPORT(kKernel32, SetConsoleWindowInfo),
+    EXPORT(kKernel32, GetConsoleScreenBufferInfo),
+    EXPORT(kUser32, FindWindowA),
+    EXPORT(kUser32, GetWindowPlacement),
+    EXPORT(kUser32, SetWindowPos),
+    EXPORT(kUser32, GetSystemMetrics),
+    EXPORT(kUser32, EnumDisplayMonitors),
+    EXPORT(kUser32, GetMonitorInfoA),
+    EXPORT(kUser32, wsprintfA),
+    EXPORT(kKernel32, LoadLibraryA),
+    EXPORT(kKernel32, FreeLibrary),
+    EXPORT(kKernel32, CreateToolhelp32Snapshot),
+    EXPORT(kKernel32, Process32First),
+    EXPORT(kKernel32, Process32Next),
+    EXPORT(kKernel32, ProcessIdToSessionId),
+    EXPORT(kKernel32, OpenProcess),
+    EXPORT(4, EnumProcesses), // psapi
+    EXPORT(4, EnumProcessModules),
+    EXPORT(4, GetModuleFileNameExA),
+    EXPORT(3, NtQueryInformationProcess), // ntdll
 };
 #undef EXPORT
 
@@ -100,11 +155,11 @@ void RestoreExports() {
 } // namespace winposix
 
 extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
-  if (name == nullptr) return HandleOf(kMain);
+  if (name == nullptr) return winposix::ProgramImage();
   std::string wanted(name);
   if (wanted.size() > 4 && strcasecmp(wanted.c_str() + wanted.size() - 4, ".dll") == 0)
     wanted.resize(wanted.size() - 4);
-  for (int i = 0; i < kMain; ++i)
+  for (int i = 0; i < kModuleCount; ++i)
     if (strcasecmp(wanted.c_str(), modules[i].name) == 0) return HandleOf(i);
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;

@@ -45,6 +45,10 @@ void ResetAll() {
   ClearFailures();
   RestoreExports();
   ResetVersion();
+  ResetSystemRecord();
+  ResetRegistry();
+  ResetUserInterface();
+  ResetConsole();
 }
 
 } // namespace winposix

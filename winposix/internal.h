@@ -9,7 +9,25 @@ namespace winposix {
 // Counts the call and says whether a test arranged for it to fail.
 bool ShouldFail(FailPoint point);
 
+// Closes a thread handle of the layer; false when the handle names no thread.
+bool CloseThreadHandle(HANDLE handle);
+
 // Puts the emulated version record back to its default.
 void ResetVersion();
+
+// The emulated machine of SetSystemRecord. The affinity functions hand their call to the
+// Emulated* ones while MachineEmulated is true.
+bool MachineEmulated();
+BOOL EmulatedGetProcessAffinityMask(HANDLE process, DWORD_PTR* processMask, DWORD_PTR* systemMask);
+BOOL EmulatedSetProcessAffinityMask(HANDLE process, DWORD_PTR mask);
+// Puts the record's fields over what the host reported.
+void ApplySystemRecord(SYSTEM_INFO* info);
+void ResetSystemRecord();
+void ResetRegistry();
+
+// The program's synthetic image header, which its module handle points at.
+HMODULE ProgramImage();
+void ResetUserInterface();
+void ResetConsole();
 
 } // namespace winposix

@@ -73,6 +73,8 @@ extern "C" DWORD WINAPI GetCurrentProcessId(void) {
 
 extern "C" BOOL WINAPI GetProcessAffinityMask(HANDLE process, DWORD_PTR* processMask,
                                               DWORD_PTR* systemMask) {
+  if (winposix::MachineEmulated())
+    return winposix::EmulatedGetProcessAffinityMask(process, processMask, systemMask);
   cpu_set_t set;
   if (process != kCurrentProcess || processMask == nullptr || systemMask == nullptr ||
       sched_getaffinity(0, sizeof set, &set) != 0) {
@@ -88,6 +90,7 @@ extern "C" BOOL WINAPI GetProcessAffinityMask(HANDLE process, DWORD_PTR* process
 
 // Linux keeps affinity per thread: the process's mask is given to each of its threads.
 extern "C" BOOL WINAPI SetProcessAffinityMask(HANDLE process, DWORD_PTR mask) {
+  if (winposix::MachineEmulated()) return winposix::EmulatedSetProcessAffinityMask(process, mask);
   if (process != kCurrentProcess || mask == 0 || (mask & ~SystemMask()) != 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

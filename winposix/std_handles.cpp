@@ -1,6 +1,8 @@
 // Standard handles, anonymous pipes, and reads and writes on any handle that stands for a file
 // descriptor.
+#include "winposix/console_input.h"
 #include "winposix/fd_handles.h"
+#include "winposix/file_objects.h"
 #include "winposix/internal.h"
 
 #include <atomic>
@@ -150,7 +152,7 @@ extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWO
       const int error = errno;
       if (error == EPIPE) hold.Raised();
       if (written != nullptr) *written = done;
-      SetLastError(ErrorFromErrno(error));
+      SetLastError(winposix::TransferError(fd, error));
       return FALSE;
     }
     done += static_cast<DWORD>(n);
@@ -174,7 +176,7 @@ extern "C" BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD
     n = ::read(fd, buffer, count);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
-    SetLastError(ErrorFromErrno(errno));
+    SetLastError(winposix::TransferError(fd, errno));
     return FALSE;
   }
   if (n == 0 && count > 0 && IsStream(fd)) {
@@ -201,7 +203,11 @@ extern "C" BOOL WINAPI CreatePipe(PHANDLE readEnd, PHANDLE writeEnd,
 extern "C" BOOL WINAPI CloseHandle(HANDLE handle) {
   // The current-process pseudo handle needs no closing.
   if (handle == GetCurrentProcess()) return TRUE;
+  if (winposix::CloseThreadHandle(handle)) return TRUE;
+  if (winposix::CloseMappingHandle(handle)) return TRUE;
   const int fd = FdFromHandle(handle);
+  if (fd >= 0) winposix::ForgetConsoleInput(fd);
+  if (fd >= 0) winposix::ForgetOpenFile(fd);
   if (fd < 0 || close(fd) != 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -40,4 +40,5 @@ extern "C" void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
   info->dwProcessorType = PROCESSOR_AMD_X8664;
   info->dwAllocationGranularity = 0x10000;
   ProcessorLevel(&info->wProcessorLevel, &info->wProcessorRevision);
+  winposix::ApplySystemRecord(info); // a machine a test describes
 }

@@ -1,6 +1,9 @@
 // Test controls of the Win32 layer: only tests include this.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace winposix {
 
 // Calls whose failure a test can arrange.
@@ -25,8 +28,8 @@ unsigned CallCount(FailPoint point);
 void RemoveExport(const char* name);
 void RestoreExports();
 
-// The version record GetVersionExA and GetVersion report (Windows XP SP2, NT family, by
-// default).
+// The version record GetVersionExA and GetVersion report. By default: NT family, 5.1, build
+// 2600, and the host's system and release as the service-pack text (see version.cpp).
 struct VersionRecord {
   unsigned platform, major, minor, build;
   const char* servicePack;
@@ -36,6 +39,100 @@ void SetVersion(const VersionRecord& record);
 // The handle that stands for a descriptor the test opened (a pipe or socket end), to hand to
 // SetStdHandle or WriteFile.
 void* DescriptorHandle(int fd);
+
+// Beep is recorded, not sounded: (frequency, duration) of every call since the last reset.
+struct BeepCall {
+  unsigned frequency, duration;
+};
+std::vector<BeepCall> RecordedBeeps();
+
+// MessageBoxA shows nothing: (text, caption, style) of every call since the last reset.
+struct MessageBoxCall {
+  std::string text, caption;
+  unsigned style;
+};
+std::vector<MessageBoxCall> RecordedMessageBoxes();
+
+// The program's module handle points at a small image header of the console subsystem; a test
+// can switch it to the GUI subsystem, or make the header unreadable (no "PE" signature).
+enum class ImageKind { Console, Gui, NoHeader };
+void SetImageKind(ImageKind kind);
+
+// The system record GetSystemInfo reports. With a processor count (not 0) the layer also stands
+// for a machine of that many processors: GetProcessAffinityMask and SetProcessAffinityMask keep
+// the process mask in the layer (all processors at first) instead of pinning host threads,
+// GetCurrentProcessorNumber answers the lowest processor of that mask, and
+// SetProcessAffinityMask refuses a mask made only of processors of refusedMask. architecture
+// and level replace the host's when set (not ~0u).
+struct SystemRecord {
+  unsigned processors;
+  unsigned architecture = ~0u;
+  unsigned level = ~0u;
+  unsigned long long refusedMask = 0;
+};
+void SetSystemRecord(const SystemRecord& record);
+// The emulated machine's process mask (0 without one).
+unsigned long long EmulatedProcessMask();
+
+// The registry holds no keys until a test adds them: a Linux host is neither Wine nor a
+// preinstallation environment. Adding a key makes its parents exist too.
+enum class RegistryRoot { CurrentUser, LocalMachine };
+void AddRegistryKey(RegistryRoot root, const char* path);
+// Keys opened with RegOpenKeyExA and not yet closed.
+unsigned OpenRegistryKeys();
+
+// The emulated console (sizes in character cells) and its window (pixels on the virtual screen).
+// The window is as wide as its columns times cellWidth plus frameWidth, and as tall likewise.
+// Without attached every console function fails as in a process without a console; without
+// hasWindow FindWindowA never finds it; the first missedSearches searches miss.
+struct ConsoleSetup {
+  bool attached = true;
+  std::string title = "Calvisto";
+  int bufferColumns = 80, bufferRows = 300;
+  int windowLeft = 0, windowTop = 0, windowColumns = 80, windowRows = 25;
+  int largestColumns = 160, largestRows = 60;
+  bool hasWindow = true;
+  unsigned missedSearches = 0;
+  bool placementFails = false;
+  int windowX = 100, windowY = 100;
+  int cellWidth = 8, cellHeight = 16, frameWidth = 34, frameHeight = 39;
+};
+void SetConsole(const ConsoleSetup& setup);
+ConsoleSetup CurrentConsole();
+
+// The monitors in EnumDisplayMonitors' order (one of 1920 x 1080 at first); the first is the
+// primary, whose size GetSystemMetrics reports. Without multiMonitor, SM_CMONITORS answers 0 as
+// on Windows 95 and NT 4. GetMonitorInfoA can be made to fail for one monitor.
+struct ScreenRect {
+  int left, top, right, bottom;
+};
+void SetMonitors(const std::vector<ScreenRect>& monitors, bool multiMonitor = true);
+void FailMonitorInfo(unsigned index);
+
+// The console calls that change something, and the window searches, in order: (a, b, c, d) are
+// the buffer size (columns, rows), the window (left, top, right, bottom) or the window position
+// (x, y, and -1, -1 without a size); text is the title set or searched.
+enum class ConsoleCall { SetTitle, FindWindow, SetWindowPos, SetBufferSize, SetWindowInfo };
+struct ConsoleCallRecord {
+  ConsoleCall call;
+  std::string text;
+  long a, b, c, d;
+  bool ok;
+};
+std::vector<ConsoleCallRecord> RecordedConsoleCalls();
+
+// CreateFileA and DeviceIoControl calls are recorded (the last 64 of CreateFileA, failed ones
+// included) until ClearFileRecords. input is the request's first 16-bit word, ~0u without one.
+struct CreateFileCall {
+  std::string name;
+  unsigned access, share, disposition, flags;
+};
+std::vector<CreateFileCall> RecordedCreateFiles();
+struct DeviceControlCall {
+  unsigned code, input;
+};
+std::vector<DeviceControlCall> RecordedDeviceControls();
+void ClearFileRecords();
 
 // Puts every control back to its start value.
 void ResetAll();

@@ -1,14 +1,29 @@
 // The emulated Windows version: Linux has no such record, so the layer reports a fixed one that
-// tests can change.
+// tests can change. By default it is the NT family, whose behaviour the layer imitates (process
+// and thread affinity, GetVersionExA), as Windows XP 5.1 build 2600, the newest version the
+// runtime names; where Windows puts its service pack the layer puts the host's system and
+// release ("Linux 6.1.0-18-amd64"), so a description of the system says what it runs on.
 #include "winposix/internal.h"
 
 #include <mutex>
 #include <string.h>
+#include <string>
+#include <sys/utsname.h>
 
 namespace {
 
+const char* HostRelease() {
+  static const std::string text = [] {
+    utsname host;
+    if (uname(&host) != 0) return std::string("Linux");
+    return std::string(host.sysname) + " " + host.release;
+  }();
+  return text.c_str();
+}
+
 std::mutex versionLock;
-winposix::VersionRecord current = {VER_PLATFORM_WIN32_NT, 5, 1, 2600, "Service Pack 2"};
+winposix::VersionRecord current = {VER_PLATFORM_WIN32_NT, 5, 1, 2600, nullptr};
+bool hostText = true; // the service-pack text is HostRelease, not current.servicePack
 
 } // namespace
 
@@ -17,10 +32,13 @@ namespace winposix {
 void SetVersion(const VersionRecord& record) {
   std::lock_guard<std::mutex> hold(versionLock);
   current = record;
+  hostText = false;
 }
 
 void ResetVersion() {
-  SetVersion({VER_PLATFORM_WIN32_NT, 5, 1, 2600, "Service Pack 2"});
+  std::lock_guard<std::mutex> hold(versionLock);
+  current = {VER_PLATFORM_WIN32_NT, 5, 1, 2600, nullptr};
+  hostText = true;
 }
 
 } // namespace winposix
@@ -36,8 +54,9 @@ extern "C" BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
   info->dwBuildNumber = current.build;
   info->dwPlatformId = current.platform;
   memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
-  if (current.servicePack != nullptr)
-    strncpy(info->szCSDVersion, current.servicePack, sizeof info->szCSDVersion - 1);
+  const char* servicePack = hostText ? HostRelease() : current.servicePack;
+  if (servicePack != nullptr)
+    strncpy(info->szCSDVersion, servicePack, sizeof info->szCSDVersion - 1);
   return TRUE;
 }
 

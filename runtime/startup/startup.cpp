@@ -1,9 +1,17 @@
 #include "runtime/startup/startup.h"
 
+#include "runtime/diag/trace.h"
 #include "runtime/memory/memory.h"
+#include "runtime/startup/affinity_option.h"
 #include "runtime/startup/args.h"
+#include "runtime/startup/console_window.h"
 #include "runtime/startup/exit.h"
+#include "runtime/startup/io_stats.h"
+#include "runtime/startup/options.h"
 #include "runtime/startup/runtime_state.h"
+#include "runtime/startup/start_steps.h"
+#include "runtime/sysinfo/cpu_info.h"
+#include "runtime/sysinfo/system_description.h"
 #include "winposix/win32.h"
 
 namespace {
@@ -13,8 +21,7 @@ void SplitCommandLine() {
   s.ArgCount = 0;
   bool overflow = false;
   SplitArgs(s.CommandLine, s.Args, kMaxArgs, &s.ArgCount, &overflow);
-  // The warning line arrives with the trace channel.
-  (void)overflow;
+  if (overflow) TraceLine("WARNING: Too many arguments!", nullptr);
 }
 
 // Args[0] becomes the program's full path whatever the command line's first token was.
@@ -49,7 +56,24 @@ ENTRY_REALIGNS_STACK void RuntimeStart() {
   SplitCommandLine();
   MoveOptions();
   RuntimeState.OptionsReady = true;
+  AddEnvOptions();
   SetProgramPath();
-  const int32_t code = CallMain(RuntimeState.ArgCount, RuntimeState.Args);
+  IdentifyAllCpus();
+  ApplyAffinityOption();
+  SetRuntimeTag();
+  if (RuntimeState.ProcessorClass <= 1) ComputeProcessorClass();
+  ShowProcessorClass();
+  ShowNotice();
+  DumpArguments();
+  StartTiming();
+  ShowStartStamp();
+  EnterWorkingDirectory();
+  ShowSystemDescription();
+  SetUpConsoleWindow();
+  const bool skipMain = MainSkipped();
+  ApplyStartDelay();
+  EnableIoStats();
+  const int32_t code = skipMain ? 0 : CallMain(RuntimeState.ArgCount, RuntimeState.Args);
+  ReportIoStats();
   ExitProgram(code);
 }

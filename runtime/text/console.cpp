@@ -6,9 +6,6 @@
 #include "runtime/text/strings.h"
 #include "winposix/win32.h"
 
-ConsoleCopyHook StdOutCopyHook;
-ConsoleCopyHook StdErrCopyHook;
-
 namespace {
 
 constexpr int32_t kPrintBufferSize = 32767;

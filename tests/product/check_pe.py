@@ -49,8 +49,8 @@ INSTRUCTION = re.compile(r"^\s*([0-9a-f]+):\t([0-9a-f ]+?)\s*(?:\t(.*))?$")
 
 
 def is_named(name, wanted):
-    """True for the plain, underscored or C++-mangled (possibly namespaced) name."""
-    if name.lstrip("_") == wanted:
+    """True for the plain, underscored, C++-mangled (possibly namespaced) or demangled name."""
+    if name.lstrip("_") == wanted or name.split("(", 1)[0] == wanted:
         return True
     return name.lstrip("_").startswith("Z") and f"{len(wanted)}{wanted}" in name
 
@@ -148,7 +148,8 @@ class Image:
 def map_symbols(path):
     """Symbols and input-section bounds from a GNU ld map file: ({name: address}, [bounds])."""
     symbols, bounds = {}, []
-    symbol = re.compile(r"^\s+0x([0-9a-fA-F]+)\s+([A-Za-z_.$?@][\w.$?@]*)\s*$")
+    # A C++ name stands demangled, with its parameter list: ProbeSSE(void*).
+    symbol = re.compile(r"^\s+0x([0-9a-fA-F]+)\s+([A-Za-z_.$?@][\w.$?@]*(?:\([^()]*\))?)\s*$")
     section = re.compile(r"^\s*\.text\S*\s+0x([0-9a-fA-F]+)\s+0x([0-9a-fA-F]+)\s+\S")
     with open(path, encoding="latin-1") as f:
         for line in f:
@@ -262,6 +263,26 @@ def check_kernel(objdump, exe, kernel, errors):
     return loop_start, loop
 
 
+def check_pure_virtual(objdump, exe, symbols, errors):
+    """The compiler fills every pure virtual slot with __cxa_pure_virtual: it must lead to the
+    runtime's handler, which writes its line and ends the process with code 13."""
+    slots, handlers = find(symbols, "cxa_pure_virtual"), find(symbols, "PureVirtualCalled")
+    if len(slots) != 1 or len(handlers) != 1:
+        errors.append(f"__cxa_pure_virtual: {len(slots)} definitions, PureVirtualCalled: "
+                      f"{len(handlers)}; one of each expected")
+        return
+    targets = []
+    for _, _, text in disassemble(objdump, exe, slots[0], slots[0] + 32):
+        m = re.match(r"(?:call|jmp)\s+(?:0x)?([0-9a-f]+)\b", text)
+        if m:
+            targets.append(int(m.group(1), 16))
+        if mnemonic(text) in ("ret", "jmp"):
+            break
+    if handlers[0] not in targets:
+        errors.append(f"__cxa_pure_virtual ({slots[0]:#x}) does not reach the pure-virtual "
+                      f"handler PureVirtualCalled ({handlers[0]:#x})")
+
+
 def check_imports(image, allowed_path, errors):
     allowed = {}
     with open(allowed_path) as f:
@@ -349,6 +370,7 @@ def main():
         return 1
     kernel = kernels[0]
     loop_start, loop = check_kernel(args.objdump, args.exe, kernel, errors)
+    check_pure_virtual(args.objdump, args.exe, symbols, errors)
 
     imports = []
     if args.arch == "x86":

@@ -77,6 +77,15 @@ def misalign_loop(data, map_text):
     return data, map_text
 
 
+def break_pure_virtual(data, map_text):
+    # The slot target no longer leads anywhere: its first bytes become breakpoints.
+    m = re.search(r"^\s+0x([0-9a-fA-F]+)\s+_*cxa_pure_virtual\s*$", map_text, re.MULTILINE)
+    assert m, "no __cxa_pure_virtual in the map"
+    image = check_pe.Image(ARGS.exe)
+    at = image.offset(int(m.group(1), 16) - image.image_base)
+    return data[:at] + b"\xcc" * 8 + data[at + 8:], map_text
+
+
 # (planted fault, doctor, what the checker must say)
 CASES = [
     ("loop byte changed", change_loop_byte, "the power loop differs from its table"),
@@ -84,8 +93,9 @@ CASES = [
     ("C runtime import", import_c_runtime, "imports the C runtime: msvcrt.dll"),
     ("SSE outside the loop", sse_after_loop, "SSE or newer instruction(s) outside"),
     ("loop off its boundary", misalign_loop, "not on a 16-byte boundary"),
+    ("pure virtual slot astray", break_pure_virtual, "does not reach the pure-virtual handler"),
 ]
-NEEDS_MAP = {"loop off its boundary"}
+NEEDS_MAP = {"loop off its boundary", "pure virtual slot astray"}
 
 
 class CheckerCatchesFaults(unittest.TestCase):

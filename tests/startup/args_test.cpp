@@ -1,6 +1,7 @@
 #include "runtime/memory/memory.h"
 #include "runtime/startup/args.h"
 #include "runtime/startup/runtime_state.h"
+#include "winposix/win32.h"
 
 #include <gtest/gtest.h>
 
@@ -84,7 +85,12 @@ TEST_F(MoveOptionsTest, FirstArgumentStaysAndTraceSwitch) {
   EXPECT_TRUE(RuntimeState.OptionTrace);
 }
 
-TEST_F(MoveOptionsTest, OptionsBeyondTheListLeaveTheArguments) {
+TEST_F(MoveOptionsTest, OptionsBeyondTheListLeaveTheArgumentsAndAreReleased) {
+  // Heap mode counts the blocks in use, so a dropped option that is not released shows.
+  SetEnvironmentVariableA("_Heap_Mgr_", "2");
+  InitMem();
+  MemStats before;
+  GetMemStats(&before);
   std::string line = "prog";
   for (int i = 0; i < 250; ++i) line += " -~o" + std::to_string(i);
   line += " keep";
@@ -98,6 +104,13 @@ TEST_F(MoveOptionsTest, OptionsBeyondTheListLeaveTheArguments) {
   EXPECT_EQ(List(RuntimeState.Args, RuntimeState.ArgCount),
             (std::vector<std::string>{"prog", "keep"}));
   EXPECT_STREQ(RuntimeState.OptionList[kMaxOptions - 1], "-~o9");
+  Reset();
+  MemStats after;
+  GetMemStats(&after);
+  EXPECT_EQ(after.Counter[kMemBlocksInUse], before.Counter[kMemBlocksInUse]);
+  EXPECT_EQ(after.Counter[kMemBytesInUse], before.Counter[kMemBytesInUse]);
+  DoneMem();
+  SetEnvironmentVariableA("_Heap_Mgr_", nullptr);
 }
 
 } // namespace

@@ -26,8 +26,8 @@ void* memset(void* dst, int value, size_t n) {
 // MinGW compilers call this from main to run static constructors; the runtime has none.
 void __main() {}
 
-// The target of every pure virtual slot.
+// The compiler points every pure virtual slot here.
 void __cxa_pure_virtual() {
-  ExitProgram(13);
+  PureVirtualCalled();
 }
 }

@@ -1,0 +1,183 @@
+// The pool's front: creation, allocation through the small-block cache or the regions, release
+// into the cache or the free lists, and the statistics snapshot.
+#include "runtime/memory/pool.h"
+
+#include "runtime/startup/options.h"
+#include "runtime/startup/runtime_state.h"
+#include "runtime/text/memory_ops.h"
+
+PoolCacheSwitch PoolCacheState;
+
+namespace {
+
+void Raise(uint32_t* counters, uint32_t counter, uint32_t peak, uint32_t amount) {
+  counters[counter] += amount;
+  if (counters[peak] < counters[counter]) counters[peak] = counters[counter];
+}
+
+bool CacheDisabled() {
+  return __atomic_load_n(&PoolCacheState.Disabled, __ATOMIC_RELAXED);
+}
+
+// Settled before the lookup, so that an allocation made while looking cannot look again.
+void SettleCacheSwitch() {
+  if (__atomic_load_n(&PoolCacheState.Settled, __ATOMIC_RELAXED) || !RuntimeState.OptionsReady)
+    return;
+  __atomic_store_n(&PoolCacheState.Settled, true, __ATOMIC_RELAXED);
+  if (HasOption(kOptNoMemCache)) __atomic_store_n(&PoolCacheState.Disabled, true, __ATOMIC_RELAXED);
+}
+
+// A parked block of class(n), or of the next class, with room for n bytes; null when none.
+void* TakeCached(PoolControl* control, uint32_t n) {
+  const uint32_t first = CacheClassOf(n);
+  const uint32_t last = first + 1 < kCacheClasses ? first + 1 : first;
+  void* taken = nullptr;
+  PoolTake(control, &control->CacheLock);
+  for (uint32_t k = first; k <= last && taken == nullptr; ++k) {
+    CacheClass& cache = control->Cache[k];
+    for (uint32_t i = 0; i < cache.SlotMark; ++i) {
+      if (cache.Usable[i] < n) continue;
+      taken = cache.Pointer[i];
+      cache.Pointer[i] = nullptr;
+      cache.Usable[i] = 0;
+      cache.BlockSize[i] = 0;
+      break;
+    }
+  }
+  PoolLeave(control, &control->CacheLock);
+  return taken;
+}
+
+// False when all slots of the class are taken.
+bool Park(PoolControl* control, void* p, uint32_t usable, uint32_t blockSize) {
+  CacheClass& cache = control->Cache[CacheClassOf(usable)];
+  bool parked = false;
+  PoolTake(control, &control->CacheLock);
+  for (uint32_t i = 0; i < kCacheSlots; ++i) {
+    if (cache.Pointer[i] != nullptr || cache.Usable[i] != 0 || cache.BlockSize[i] != 0) continue;
+    cache.Pointer[i] = p;
+    cache.Usable[i] = usable;
+    cache.BlockSize[i] = blockSize;
+    if (cache.SlotMark < i + 1) cache.SlotMark = i + 1;
+    parked = true;
+    break;
+  }
+  PoolLeave(control, &control->CacheLock);
+  return parked;
+}
+
+} // namespace
+
+void PoolTake(PoolControl* control, CRITICAL_SECTION* lock) {
+  if (control->Locking) EnterCriticalSection(lock);
+}
+
+void PoolLeave(PoolControl* control, CRITICAL_SECTION* lock) {
+  if (control->Locking) LeaveCriticalSection(lock);
+}
+
+uint32_t PoolBlockSize(uint32_t n) {
+  if (n > 0xFFFFFFFFu - kBlockHeader - (kPoolGranule - 1)) return 0;
+  const uint32_t size = (n + kBlockHeader + kPoolGranule - 1) & ~(kPoolGranule - 1);
+  return size < kMinBlock ? kMinBlock : size;
+}
+
+uint32_t CacheClassOf(uint32_t size) {
+  for (uint32_t k = 13; k >= 5; --k)
+    if (size >= (1u << k)) return k - 4;
+  return 0;
+}
+
+PoolControl* PoolCreate() {
+  const uint32_t roundUp = SystemPageSize() - 1;
+  const uint32_t bytes = (static_cast<uint32_t>(sizeof(PoolControl)) + roundUp) & ~roundUp;
+  auto* control = static_cast<PoolControl*>(
+      VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  if (control == nullptr) {
+    GetLastError();
+    return nullptr;
+  }
+  ZeroMem(control, bytes);
+  control->RecordSize = bytes;
+  InitLock(&control->RegionLock);
+  InitLock(&control->StatsLock);
+  InitLock(&control->CacheLock);
+  return control;
+}
+
+void* PoolAlloc(PoolControl* control, uint32_t n) {
+  if (control == nullptr) return nullptr;
+  bool cacheMiss = false;
+  if (n >= 1 && n < kCacheLimit) {
+    SettleCacheSwitch();
+    if (!CacheDisabled()) {
+      if (void* cached = TakeCached(control, n)) {
+        PoolTake(control, &control->StatsLock);
+        ++control->Stats.Counter[kMemAllocations];
+        PoolLeave(control, &control->StatsLock);
+        return cached;
+      }
+      cacheMiss = true;
+    }
+  }
+  const uint32_t blockSize = PoolBlockSize(n);
+  if (blockSize == 0) return nullptr;
+  uint32_t given = 0;
+  PoolTake(control, &control->RegionLock);
+  void* block = CarveBlock(control, blockSize, &given);
+  PoolLeave(control, &control->RegionLock);
+  if (block == nullptr) return nullptr;
+  PoolTake(control, &control->StatsLock);
+  uint32_t* counters = control->Stats.Counter;
+  ++counters[kMemAllocations];
+  Raise(counters, kMemBlocksInUse, kMemBlocksPeak, 1);
+  Raise(counters, kMemBytesInUse, kMemBytesPeak, given);
+  if (cacheMiss) ++counters[kMemCacheMisses];
+  PoolLeave(control, &control->StatsLock);
+  return static_cast<char*>(block) + kBlockHeader;
+}
+
+void PoolFree(PoolControl* control, void* p) {
+  if (control == nullptr || p == nullptr) return;
+  PoolTake(control, &control->RegionLock);
+  PoolRegion* region = nullptr;
+  if (!CacheDisabled()) {
+    region = FindRegion(control, p);
+    if (region == nullptr) {
+      PoolLeave(control, &control->RegionLock);
+      ReportBadAddress(p);
+      return;
+    }
+    const uint32_t blockSize = ReadBlockSize(static_cast<char*>(p) - kBlockHeader);
+    const uint32_t usable = blockSize - kBlockHeader;
+    if (usable < kCacheLimit && Park(control, p, usable, blockSize)) {
+      PoolLeave(control, &control->RegionLock);
+      return;
+    }
+  }
+  const uint32_t released = MergeFree(control, region, p);
+  PoolLeave(control, &control->RegionLock);
+  if (released == 0) return;
+  PoolTake(control, &control->StatsLock);
+  control->Stats.Counter[kMemBlocksInUse] -= 1;
+  control->Stats.Counter[kMemBytesInUse] -= released;
+  PoolLeave(control, &control->StatsLock);
+}
+
+void PoolSnapshot(PoolControl* control, MemStats* stats) {
+  PoolTake(control, &control->StatsLock);
+  *stats = control->Stats;
+  PoolLeave(control, &control->StatsLock);
+  uint32_t parked = 0, parkedBytes = 0;
+  PoolTake(control, &control->CacheLock);
+  for (const CacheClass& cache : control->Cache) {
+    for (uint32_t i = 0; i < cache.SlotMark; ++i) {
+      if (cache.Usable[i] == 0) continue;
+      ++parked;
+      parkedBytes += cache.BlockSize[i];
+    }
+  }
+  PoolLeave(control, &control->CacheLock);
+  stats->Counter[kMemBlocksInUse] -= parked;
+  stats->Counter[kMemBytesInUse] -= parkedBytes;
+}

@@ -1,0 +1,69 @@
+#include "runtime/platform/lock.h"
+
+#include "runtime/memory/memory.h"
+#include "runtime/text/memory_ops.h"
+#include "winposix/win32.h"
+
+struct TLockSection {
+  CRITICAL_SECTION Section;
+  uint32_t SpinCount;
+};
+
+TLockLookup LockLookup;
+
+namespace {
+
+typedef DWORD(WINAPI* SpinCountSetter)(LPCRITICAL_SECTION, DWORD);
+
+// Windows 95 has no spin counts.
+SpinCountSetter SpinCountSetterOnce() {
+  if (!LockLookup.SetterLookedUp) {
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    FARPROC found =
+        kernel != nullptr ? GetProcAddress(kernel, "SetCriticalSectionSpinCount") : nullptr;
+    LockLookup.Setter = reinterpret_cast<void (*)()>(found);
+    LockLookup.SetterLookedUp = true;
+  }
+  return reinterpret_cast<SpinCountSetter>(LockLookup.Setter);
+}
+
+} // namespace
+
+TLock::TLock(uint16_t tag, uint32_t spinCount) : Tag(tag) {
+  Section = static_cast<TLockSection*>(AllocMem(sizeof(TLockSection)));
+  if (Section == nullptr) return;
+  ZeroMem(Section, sizeof(TLockSection));
+  InitializeCriticalSection(&Section->Section);
+  if (spinCount == 0) return;
+  SpinCountSetter setter = SpinCountSetterOnce();
+  if (setter == nullptr) return;
+  setter(&Section->Section, spinCount);
+  Section->SpinCount = spinCount;
+}
+
+TLock::~TLock() {
+  if (Section == nullptr) return;
+  DeleteCriticalSection(&Section->Section);
+  FreeMem(Section);
+  Section = nullptr;
+}
+
+void TLock::Enter() {
+  if (Section != nullptr) EnterCriticalSection(&Section->Section);
+}
+
+void TLock::Leave() {
+  if (Section != nullptr) LeaveCriticalSection(&Section->Section);
+}
+
+uint32_t TLock::AppliedSpinCount() const {
+  return Section != nullptr ? Section->SpinCount : 0;
+}
+
+void* TLock::operator new(size_t size) noexcept {
+  return AllocMem(static_cast<uint32_t>(size));
+}
+
+void TLock::operator delete(void* p) noexcept {
+  FreeMem(p);
+}

@@ -1,0 +1,67 @@
+#include "runtime/startup/options.h"
+
+#include "runtime/diag/trace.h"
+#include "runtime/memory/memory.h"
+#include "runtime/startup/args.h"
+#include "runtime/startup/runtime_state.h"
+#include "runtime/text/strings.h"
+#include "winposix/win32.h"
+
+namespace {
+
+constexpr uint32_t kNameSize = 256;
+constexpr uint32_t kEnvSize = 1024;
+
+bool IsOptionText(const char* text) {
+  return text != nullptr && text[0] == '-' && text[1] == '~';
+}
+
+void TraceLookup(const char* name) {
+  char line[kNameSize];
+  StrCopyN(line, "Checking: -~", sizeof line);
+  StrAppendN(line, name, sizeof line);
+  // Straight to the message channel: lookups are not copied to the error-copy file.
+  ShowMessage(line, nullptr);
+}
+
+} // namespace
+
+bool FindOption(const char* name, const char** value, uint8_t flags) {
+  if (value != nullptr) *value = nullptr;
+  if (name == nullptr) return false;
+  char wanted[kNameSize];
+  StrCopyN(wanted, name, sizeof wanted);
+  if (flags & kFindUnscramble) UnscrambleName(wanted);
+  if (RuntimeState.OptionTrace && !(flags & kFindNoTrace)) TraceLookup(wanted);
+  const uint32_t n = StrLen(wanted);
+  for (uint32_t i = 0; i < RuntimeState.OptionCount; ++i) {
+    const char* entry = RuntimeState.OptionList[i];
+    if (entry == nullptr || entry[0] == 0 || entry[1] == 0) continue;
+    const char* rest = entry + 2;
+    if (!StrEqualN(rest, wanted, n)) continue;
+    // StrEqualN stops at a terminator in both texts, so rest is at least n long here.
+    const char after = rest[n];
+    if (after != 0 && after != ':') continue;
+    if (value != nullptr) *value = after == ':' ? rest + n + 1 : rest + n;
+    return true;
+  }
+  return false;
+}
+
+void AddEnvOptions() {
+  char buffer[kEnvSize];
+  buffer[0] = 0;
+  const DWORD length = GetEnvironmentVariableA("_GlobSysArgs_", buffer, sizeof buffer);
+  // Too long a value leaves the buffer as it was: empty.
+  if (length == 0 || length >= sizeof buffer) return;
+  char* tokens[kMaxOptions];
+  uint32_t count = 0;
+  SplitArgs(buffer, tokens, kMaxOptions, &count, nullptr);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (tokens[i] == nullptr) continue;
+    if (IsOptionText(tokens[i]) && RuntimeState.OptionCount < kMaxOptions)
+      RuntimeState.OptionList[RuntimeState.OptionCount++] = tokens[i];
+    else
+      FreeMem(tokens[i]);
+  }
+}

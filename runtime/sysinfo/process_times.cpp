@@ -1,0 +1,50 @@
+#include "runtime/sysinfo/process_times.h"
+
+#include "winposix/win32.h"
+
+namespace {
+
+typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE, FILETIME*, FILETIME*, FILETIME*, FILETIME*);
+
+// Windows 95 has no GetProcessTimes: looked up once, a miss remembered as null.
+GetProcessTimesFn getProcessTimes = nullptr;
+bool lookupDone = false;
+
+GetProcessTimesFn ProcessTimesFunction() {
+  if (!lookupDone) {
+    lookupDone = true;
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel != nullptr)
+      getProcessTimes = reinterpret_cast<GetProcessTimesFn>(
+          reinterpret_cast<void (*)()>(GetProcAddress(kernel, "GetProcessTimes")));
+  }
+  return getProcessTimes;
+}
+
+} // namespace
+
+uint64_t U64Div(uint64_t a, uint64_t b) {
+  return b != 0 ? a / b : 0;
+}
+
+uint32_t FileTimeToMs(uint32_t low, uint32_t high) {
+  // Below 2^36 units (about 1.9 hours) the count / 16 fits in 32 bits, and 10000 = 16 * 625:
+  // no 64-bit division for the usual case.
+  if (high <= 15) return (high << 28 | low >> 4) / 625;
+  return U64Low(U64Div(U64Make(low, high), 10000));
+}
+
+uint32_t GetProcessCpuTimes(uint32_t* kernelMs) {
+  if (kernelMs != nullptr) *kernelMs = 0;
+  GetProcessTimesFn function = ProcessTimesFunction();
+  if (function == nullptr) return 0;
+  FILETIME creation, exit, kernel, user;
+  if (!function(GetCurrentProcess(), &creation, &exit, &kernel, &user)) return 0;
+  if (kernelMs != nullptr) *kernelMs = FileTimeToMs(kernel.dwLowDateTime, kernel.dwHighDateTime);
+  return FileTimeToMs(user.dwLowDateTime, user.dwHighDateTime);
+}
+
+void ForgetProcessTimesLookup() {
+  getProcessTimes = nullptr;
+  lookupDone = false;
+}

@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the launcher check and the console window set-up: a failing run started
+by the launcher (a shell under the launcher's file name) waits for a key at its terminal, one
+started from a shell does not; the console-window option runs without a word and without
+hanging."""
+import argparse
+import fcntl
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import unittest
+
+EXE = None
+RUNNER = []  # the emulator in front of a Windows executable
+LAUNCHER = "CvLaunch.exe"
+UNKNOWN = b"Unknown command-line argument: '-x'\r\n"
+# Starts the program as a child of the shell, which waits for it.
+SCRIPT = '"$0" "$@"; exit $?'
+
+
+def environment():
+    return {k: v for k, v in os.environ.items() if k != "_GlobSysArgs_"}
+
+
+def still_running(proc, seconds):
+    try:
+        proc.wait(timeout=seconds)
+        return False
+    except subprocess.TimeoutExpired:
+        return True
+
+
+def other_launchers(mine):
+    """Processes of other runs on this machine that carry the launcher's name."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            path = os.readlink(f"/proc/{pid}/exe")
+        except OSError:
+            continue
+        if os.path.basename(path).lower() == LAUNCHER.lower() and int(pid) not in mine:
+            found.append(int(pid))
+    return found
+
+
+class KeyWaitUnderTheLauncher(unittest.TestCase):
+    def setUp(self):
+        if RUNNER:
+            self.skipTest("Wine's console does not read the controlling terminal as CONIN$")
+        self.folder = tempfile.mkdtemp()
+        self.master, self.slave = os.openpty()
+
+    def tearDown(self):
+        os.close(self.master)
+        os.close(self.slave)
+        shutil.rmtree(self.folder)
+
+    def shell_named(self, name):
+        path = os.path.join(self.folder, name)
+        shutil.copy("/bin/sh", path)
+        return path
+
+    def start(self, shell, *args):
+        """Starts the shell on the pseudo-terminal, which becomes its controlling terminal."""
+        def attach():
+            os.setsid()
+            fcntl.ioctl(self.slave, termios.TIOCSCTTY, 0)
+
+        return subprocess.Popen([shell, "-c", SCRIPT, EXE, *args], stdin=self.slave,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                env=environment(), preexec_fn=attach)
+
+    def test_failure_under_the_launcher_waits_for_a_key(self):
+        for name in [LAUNCHER, LAUNCHER.upper(), LAUNCHER.lower()]:
+            with self.subTest(name=name):
+                proc = self.start(self.shell_named(name), "-x")
+                try:
+                    waited = still_running(proc, 1.5)
+                    if not waited and other_launchers({proc.pid}):
+                        self.skipTest("another run's launcher is the last one enumerated")
+                    self.assertTrue(waited, "ended without a key")
+                    os.write(self.master, b"k")
+                    out, err = proc.communicate(timeout=10)
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
+                        proc.wait()
+                self.assertEqual((proc.returncode, err), (9, UNKNOWN))
+
+    def test_no_wait_from_a_shell_or_after_success(self):
+        cases = [
+            ("a shell", "/bin/sh", ["-x"], 9),
+            ("a shell under another name", self.shell_named("CvLaunch.com"), ["-x"], 9),
+            ("the launcher, success", self.shell_named(LAUNCHER), ["-~NoMain"], 0),
+            ("the launcher, no key wait", self.shell_named(LAUNCHER), ["-x", "-~NoKeyWait"], 9),
+        ]
+        for what, shell, args, code in cases:
+            with self.subTest(what=what):
+                proc = self.start(shell, *args)
+                try:
+                    proc.communicate(timeout=20)
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
+                        proc.wait()
+                self.assertEqual(proc.returncode, code)
+
+
+class ConsoleWindow(unittest.TestCase):
+    def test_console_window_option_runs_quietly(self):
+        for value in ["100,40", "*1,max", "max", "80,max", "4,40"]:
+            with self.subTest(value=value):
+                began = time.monotonic()
+                proc = subprocess.run(RUNNER + [EXE, "-x", "-~ConWin:" + value],
+                                      capture_output=True, stdin=subprocess.DEVNULL,
+                                      env=environment(), timeout=60, start_new_session=True)
+                self.assertEqual((proc.returncode, proc.stderr), (9, UNKNOWN))
+                self.assertLess(time.monotonic() - began, 30)
+
+
+def main():
+    global EXE, RUNNER
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--runner", default="")
+    args, rest = parser.parse_known_args()
+    EXE = os.path.abspath(args.exe)
+    RUNNER = [args.runner] if args.runner else []
+    result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
+    failed = len(result.failures) + len(result.errors)
+    print(f"{result.testsRun - failed - len(result.skipped)} passed, {failed} failed")
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
