@@ -3,7 +3,6 @@
 error-copy file standard error with every trace line, both appended and never truncated, and
 the console output is the same with or without them; and the I/O statistics line that counts
 the file operations of those copies."""
-import argparse
 import os
 import re
 import stat
@@ -11,6 +10,8 @@ import subprocess
 import sys
 import tempfile
 import unittest
+
+from e2e_main import run_tests
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -106,19 +107,5 @@ class Copy(unittest.TestCase):
         self.assertEqual(err, self.plain[2] + b"I/O: O 0/0 C 0/0 S 0/0 R 0/0 W 0/0\r\n")
 
 
-def main():
-    global EXE, RUNNER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--runner", default="")
-    args, rest = parser.parse_known_args()
-    EXE = os.path.abspath(args.exe)
-    RUNNER = [os.path.abspath(args.runner)] if args.runner else []
-    result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
-    print(f"{result.testsRun - len(result.failures) - len(result.errors)} passed, "
-          f"{len(result.failures) + len(result.errors)} failed")
-    return 0 if result.wasSuccessful() else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_tests(globals()))

@@ -6,7 +6,6 @@ program's controlling terminal) and without one, and self-deletion.
 A pure virtual call cannot be provoked from outside the program: its handler is tested in the
 unit tests (tests/exit), and the product check (tests/product/check_pe.py) makes sure that the
 compiler's pure virtual slot target leads to that handler."""
-import argparse
 import datetime
 import fcntl
 import os
@@ -18,6 +17,8 @@ import tempfile
 import termios
 import time
 import unittest
+
+from e2e_main import run_tests
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -176,21 +177,5 @@ class KeyWaitAtATerminal(unittest.TestCase):
         self.assertEqual(proc.returncode, 9)
 
 
-def main():
-    global EXE, RUNNER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--runner", default="")
-    args, rest = parser.parse_known_args()
-    EXE = args.exe
-    RUNNER = [args.runner] if args.runner else []
-    result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
-    # A failed subtest stands for its test.
-    failed = len({getattr(test, "test_case", test).id()
-                  for test, _ in result.failures + result.errors})
-    print(f"{result.testsRun - failed} passed, {failed} failed")
-    return 0 if result.wasSuccessful() else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_tests(globals()))

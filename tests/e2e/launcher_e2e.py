@@ -3,7 +3,6 @@
 by the launcher (a shell under the launcher's file name) waits for a key at its terminal, one
 started from a shell does not; the console-window option runs without a word and without
 hanging."""
-import argparse
 import fcntl
 import os
 import shutil
@@ -13,6 +12,8 @@ import tempfile
 import termios
 import time
 import unittest
+
+from e2e_main import run_tests
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -122,19 +123,5 @@ class ConsoleWindow(unittest.TestCase):
                 self.assertLess(time.monotonic() - began, 30)
 
 
-def main():
-    global EXE, RUNNER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--runner", default="")
-    args, rest = parser.parse_known_args()
-    EXE = os.path.abspath(args.exe)
-    RUNNER = [args.runner] if args.runner else []
-    result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
-    failed = len(result.failures) + len(result.errors)
-    print(f"{result.testsRun - failed - len(result.skipped)} passed, {failed} failed")
-    return 0 if result.wasSuccessful() else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_tests(globals()))

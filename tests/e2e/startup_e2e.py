@@ -2,13 +2,14 @@
 """End-to-end tests of the runtime's start-up: runtime options from the command line and from
 "_GlobSysArgs_", the option trace, the argument dump, the argument limit, skipping main, the
 start delay and the working directory."""
-import argparse
 import os
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+
+from e2e_main import run_tests
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -145,22 +146,5 @@ class Startup(unittest.TestCase):
                     self.assertEqual(cwd, os.path.realpath(expected))
 
 
-def main():
-    global EXE, RUNNER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--runner", default="")
-    args, rest = parser.parse_known_args()
-    EXE = args.exe
-    RUNNER = [os.path.abspath(args.runner)] if args.runner else []
-    result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
-    # A failed subtest stands for its test.
-    failed = len({getattr(test, "test_case", test).id()
-                  for test, _ in result.failures + result.errors})
-    skipped = len(result.skipped)
-    print(f"{result.testsRun - failed - skipped} passed, {failed} failed, {skipped} skipped")
-    return 0 if result.wasSuccessful() else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_tests(globals()))

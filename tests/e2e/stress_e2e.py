@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """End-to-end tests of the calvisto program: start it as a user would, read what it writes,
 its exit code and how it loads the processors, and stop it with Ctrl+C (SIGINT)."""
-import argparse
 import os
 import signal
 import subprocess
 import sys
 import time
 import unittest
+
+from e2e_main import run_tests
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -149,19 +150,5 @@ class Stress(unittest.TestCase):
                     self.assertEqual(shown, path)
 
 
-def main():
-    global EXE, RUNNER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--runner", default="")
-    args, rest = parser.parse_known_args()
-    EXE = args.exe
-    RUNNER = [args.runner] if args.runner else []
-    result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
-    print(f"{result.testsRun - len(result.failures) - len(result.errors)} passed, "
-          f"{len(result.failures) + len(result.errors)} failed")
-    return 0 if result.wasSuccessful() else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_tests(globals()))

@@ -2,12 +2,13 @@
 """End-to-end tests of the system identification on the machine that runs them: the CPU-report
 option's CPUID lines, the processor class the start-up derives from them, and the system
 description line, natively and under Wine (where the line must end in " [WINE]")."""
-import argparse
 import os
 import re
 import subprocess
 import sys
 import unittest
+
+from e2e_main import run_tests
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -157,19 +158,5 @@ class SystemDescription(unittest.TestCase):
         self.assertTrue(got[1].startswith("Windows "), got)
 
 
-def main():
-    global EXE, RUNNER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--runner", default="")
-    args, rest = parser.parse_known_args()
-    EXE = args.exe
-    RUNNER = [args.runner] if args.runner else []
-    result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
-    print(f"{result.testsRun - len(result.failures) - len(result.errors)} passed, "
-          f"{len(result.failures) + len(result.errors)} failed")
-    return 0 if result.wasSuccessful() else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_tests(globals()))

@@ -3,12 +3,13 @@
 identifies every processor from a thread pinned to it, one after another; the memory-peak line
 shows the pool's peak, the same number the pool's own report gives; a run that ends normally
 leaves no block behind; and the thread-info option describes the start-up thread at exit."""
-import argparse
 import os
 import re
 import subprocess
 import sys
 import unittest
+
+from e2e_main import run_tests
 
 EXE = None
 RUNNER = []
@@ -77,20 +78,5 @@ class Threads(unittest.TestCase):
         self.assertEqual(err, b"")
 
 
-def main():
-    global EXE, RUNNER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--runner", default="")
-    args, rest = parser.parse_known_args()
-    EXE = args.exe
-    RUNNER = [args.runner] if args.runner else []
-    result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
-    failed = len({getattr(test, "test_case", test).id()
-                  for test, _ in result.failures + result.errors})
-    print(f"{result.testsRun - failed} passed, {failed} failed")
-    return 0 if result.wasSuccessful() else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_tests(globals()))
