@@ -35,10 +35,6 @@
 
 namespace {
 
-constexpr char kDosAttributeName[] = "user.DOSATTRIB";
-constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-constexpr size_t kRecordedCalls = 64;
-
 // Windows tells a missing file from a missing folder on the way to it.
 DWORD MissingError(const char* path) {
   std::string parent(path);
@@ -50,7 +46,9 @@ DWORD MissingError(const char* path) {
                                                                    : ERROR_PATH_NOT_FOUND;
 }
 
-DWORD PathError(int error, const char* path) {
+} // namespace
+
+DWORD winposix::PathError(int error, const char* path) {
   switch (error) {
   case ENOENT:
     return MissingError(path);
@@ -75,6 +73,12 @@ DWORD PathError(int error, const char* path) {
     return ERROR_GEN_FAILURE;
   }
 }
+
+namespace {
+
+constexpr char kDosAttributeName[] = "user.DOSATTRIB";
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+constexpr size_t kRecordedCalls = 64;
 
 // The console's devices are the controlling terminal; a process without one has no console,
 // and Windows answers that with an invalid handle.
@@ -246,7 +250,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPS
   }
   const mode_t permissions = (flags & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
   int fd = OpenRetrying(name, mode, permissions);
-  if (fd < 0) return Fail(PathError(errno, name));
+  if (fd < 0) return Fail(winposix::PathError(errno, name));
   const bool created = !existed || overwrites;
   if (created && (existed || (flags & kKeptAttributes) != 0)) StoreDosAttributes(fd, name, flags);
   if (overwrites && (flags & FILE_ATTRIBUTE_READONLY) != 0) {
@@ -258,7 +262,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPS
   if (!dataAccess) {
     const int pathOnly = open(name, O_PATH | O_CLOEXEC);
     close(fd);
-    if (pathOnly < 0) return Fail(PathError(errno, name));
+    if (pathOnly < 0) return Fail(winposix::PathError(errno, name));
     fd = pathOnly;
   } else {
     struct stat opened;
@@ -290,7 +294,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR name) {
     return FALSE;
   }
   if (unlink(name) != 0) {
-    SetLastError(PathError(errno, name));
+    SetLastError(winposix::PathError(errno, name));
     return FALSE;
   }
   return TRUE;
@@ -305,11 +309,11 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
   }
   struct stat info;
   if (stat(path, &info) != 0) {
-    SetLastError(PathError(errno, path));
+    SetLastError(winposix::PathError(errno, path));
     return FALSE;
   }
   if (!StoreDosAttributes(-1, path, attributes)) {
-    SetLastError(errno == ENOTSUP ? ERROR_NOT_SUPPORTED : PathError(errno, path));
+    SetLastError(errno == ENOTSUP ? ERROR_NOT_SUPPORTED : winposix::PathError(errno, path));
     return FALSE;
   }
   mode_t mode = info.st_mode & 07777;
@@ -320,7 +324,7 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
       mode |= S_IWUSR | ((mode & 0044) >> 1);
   }
   if (mode != (info.st_mode & 07777) && chmod(path, mode) != 0) {
-    SetLastError(PathError(errno, path));
+    SetLastError(winposix::PathError(errno, path));
     return FALSE;
   }
   return TRUE;

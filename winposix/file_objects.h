@@ -31,4 +31,7 @@ DWORD TransferError(int fd, int error);
 // Forgets the recorded DeviceIoControl calls.
 void ClearDeviceControls();
 
+// The Windows error for errno after a call that named a path (open, stat, chdir, ...).
+DWORD PathError(int error, const char* path);
+
 } // namespace winposix

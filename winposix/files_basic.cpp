@@ -4,40 +4,8 @@
 #include "winposix/internal.h"
 
 #include <cerrno>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-// Windows tells a missing file from a missing folder on the way to it.
-DWORD MissingPathError(const char* path) {
-  std::string parent(path);
-  const size_t slash = parent.find_last_of('/');
-  if (slash == std::string::npos) return ERROR_FILE_NOT_FOUND;
-  parent.resize(slash == 0 ? 1 : slash);
-  struct stat info;
-  return stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                   : ERROR_PATH_NOT_FOUND;
-}
-
-DWORD ErrorOf(int error, const char* path) {
-  switch (error) {
-  case ENOENT:
-    return MissingPathError(path);
-  case ENOTDIR:
-  case ENAMETOOLONG:
-  case ELOOP:
-    return ERROR_PATH_NOT_FOUND;
-  case EACCES:
-  case EPERM:
-    return ERROR_ACCESS_DENIED;
-  default:
-    return ERROR_GEN_FAILURE;
-  }
-}
-
-} // namespace
 
 // Read-only as Wine maps it: nobody may write. Hidden and system as Wine keeps them (see
 // file_create.cpp).
@@ -48,7 +16,7 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR path) {
   }
   struct stat info;
   if (stat(path, &info) != 0) {
-    SetLastError(ErrorOf(errno, path));
+    SetLastError(winposix::PathError(errno, path));
     return INVALID_FILE_ATTRIBUTES;
   }
   DWORD attributes = 0;
@@ -64,7 +32,7 @@ extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
     return FALSE;
   }
   if (chdir(path) != 0) {
-    SetLastError(ErrorOf(errno, path));
+    SetLastError(winposix::PathError(errno, path));
     return FALSE;
   }
   return TRUE;
