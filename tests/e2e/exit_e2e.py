@@ -18,7 +18,7 @@ import termios
 import time
 import unittest
 
-from e2e_main import run_tests
+from e2e_support import environment, run_tests, still_running
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -26,10 +26,6 @@ RUNNER = []  # the emulator in front of a Windows executable
 # Lookups of the exit path, in its order, for a failing run without any of these options.
 EXIT_LOOKUPS = ["BeepOnError", "BeepAtExit", "ExitOk", "KeyWait", "NoKeyWait", "MemPeak",
                 "MemReport", "LeakReport", "ExitCode", "SelfDelete"]
-
-
-def environment():
-    return {k: v for k, v in os.environ.items() if k != "_GlobSysArgs_"}
 
 
 def run(*args, exe=None, timeout=60):
@@ -73,14 +69,6 @@ class Terminal:
     def close(self):
         os.close(self.master)
         os.close(self.slave)
-
-
-def still_running(proc, seconds):
-    try:
-        proc.wait(timeout=seconds)
-        return False
-    except subprocess.TimeoutExpired:
-        return True
 
 
 class Exit(unittest.TestCase):

@@ -13,7 +13,7 @@ import termios
 import time
 import unittest
 
-from e2e_main import run_tests
+from e2e_support import environment, run_tests, still_running
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -21,18 +21,6 @@ LAUNCHER = "CvLaunch.exe"
 UNKNOWN = b"Unknown command-line argument: '-x'\r\n"
 # Starts the program as a child of the shell, which waits for it.
 SCRIPT = '"$0" "$@"; exit $?'
-
-
-def environment():
-    return {k: v for k, v in os.environ.items() if k != "_GlobSysArgs_"}
-
-
-def still_running(proc, seconds):
-    try:
-        proc.wait(timeout=seconds)
-        return False
-    except subprocess.TimeoutExpired:
-        return True
 
 
 def other_launchers(mine):

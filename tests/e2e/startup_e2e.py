@@ -9,7 +9,7 @@ import tempfile
 import time
 import unittest
 
-from e2e_main import run_tests
+from e2e_support import environment, run_tests
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -18,13 +18,6 @@ BANNER_START = b"Calvisto 1.1  "
 # Lookups every start-up makes, in this order, when none of the options is given.
 STARTUP_LOOKUPS = ["ProcMask", "ShowCpuClass", "CpuClass", "ArgDump", "Timing", "TimeStamp",
                    "WorkDir", "NoMain", "StartDelay", "IoStats", "SlowRead"]
-
-
-def environment(glob_sys_args=None):
-    env = {k: v for k, v in os.environ.items() if k != "_GlobSysArgs_"}
-    if glob_sys_args is not None:
-        env["_GlobSysArgs_"] = glob_sys_args
-    return env
 
 
 def run(*args, glob_sys_args=None, timeout=60):

@@ -8,7 +8,7 @@ import sys
 import time
 import unittest
 
-from e2e_main import run_tests
+from e2e_support import run_tests
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable

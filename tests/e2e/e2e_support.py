@@ -1,0 +1,41 @@
+"""What the end-to-end scripts share. run_tests is the start of every script: it takes --exe
+(the program) and --runner (the emulator in front of a Windows program), runs the script's tests
+and ends with the closing line 'N passed, N failed, N skipped', where a failed subtest stands
+for its test."""
+import argparse
+import os
+import subprocess
+import sys
+import unittest
+
+
+def environment(glob_sys_args=None):
+    """This process's environment without runtime options, or with the given ones."""
+    env = {k: v for k, v in os.environ.items() if k != "_GlobSysArgs_"}
+    if glob_sys_args is not None:
+        env["_GlobSysArgs_"] = glob_sys_args
+    return env
+
+
+def still_running(proc, seconds):
+    """True when the process has not ended within the given time."""
+    try:
+        proc.wait(timeout=seconds)
+        return False
+    except subprocess.TimeoutExpired:
+        return True
+
+
+def run_tests(script_globals):
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--runner", default="")
+    args, rest = parser.parse_known_args()
+    script_globals["EXE"] = os.path.abspath(args.exe)
+    script_globals["RUNNER"] = [os.path.abspath(args.runner)] if args.runner else []
+    result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
+    failed = len({getattr(test, "test_case", test).id()
+                  for test, _ in result.failures + result.errors})
+    skipped = len(result.skipped)
+    print(f"{result.testsRun - failed - skipped} passed, {failed} failed, {skipped} skipped")
+    return 0 if result.wasSuccessful() else 1
