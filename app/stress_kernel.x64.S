@@ -51,38 +51,8 @@ StressKernel:
         push    %rdx
         mov     %esi, %eax
         cpuid
-        .byte   0xeb, .Lloop - .Lfiller         // jmp short .Lloop
-.Lfiller:
-        .byte   0x8d, 0xa4, 0x24, 0x00, 0x00, 0x00, 0x00  // the 32-bit build's lea 0(%esp), %esp
-
-.Lloop:
-        .rept   4
-        movaps  %xmm4, %xmm0
-        addps   %xmm7, %xmm0
-        movaps  %xmm4, %xmm1
-        addps   %xmm5, %xmm1
-        nop
-        nop
-        nop
-        mov     (%rdi), %eax
-        mov     4(%rdi), %ebx
-        {load} add %ebx, %eax                   // 03 C3, not the store form 01 D8
-        nop
-        nop
-        nop
-        nop
-        nop
-        nop
-        .endr
-        .byte   0xeb, .Lloop - .Lend            // jmp short .Lloop (EB 8E)
-.Lend:
-
-        .if     (.Lend - .Lloop) != 114
-        .error  "the power loop must be 114 bytes"
-        .endif
-        .if     (.Lloop - .Lbase) % 16
-        .error  "the power loop must start on a 16-byte boundary"
-        .endif
+#define BLOCK %rdi
+#include "stress_loop.inc"
 
 #ifdef __ELF__
         .size   StressKernel, . - StressKernel
