@@ -1,6 +1,8 @@
 // The process: command line, end, identity and processor affinity.
 #include "winposix/internal.h"
 
+#include "winposix/fail_env.h"
+
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
@@ -60,6 +62,7 @@ extern "C" LPSTR WINAPI GetCommandLineA(void) {
 }
 
 extern "C" void WINAPI ExitProcess(UINT code) {
+  winposix::WriteFailureReport();
   _exit(static_cast<int>(code));
 }
 

@@ -23,6 +23,8 @@ void FailNth(FailPoint point, unsigned n, bool persistent = false);
 void ClearFailures();
 // How many calls reached the point since the last ClearFailures.
 unsigned CallCount(FailPoint point);
+// A whole program is given its failure in the environment instead (winposix/fail_env.h):
+// CALVISTO_FAIL="Point:n[:persistent]", with a report of the calls in CALVISTO_FAIL_REPORT.
 
 // Makes GetProcAddress answer "missing" for a function, as on an older Windows.
 void RemoveExport(const char* name);

@@ -7,6 +7,7 @@
 #include "runtime/platform/lock.h"
 #include "runtime/text/memory_ops.h"
 #include "runtime/text/strings.h"
+#include "winposix/win32.h"
 
 TLock* LogLock = nullptr;
 
@@ -43,12 +44,20 @@ TLock* TheLogLock() {
   return installed;
 }
 
+// A copy file is never replaced: only a name that no file holds yet is created. An open that
+// fails for another reason (no memory, a sharing violation, a refusal of the moment) loses this
+// one text instead of everything the file already holds.
+bool OpenForAppend(TDiskFile* file, const char* path) {
+  if (file->Open(kLogMode)) return true;
+  return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && file->Create(kLogMode);
+}
+
 // The file's end is taken as a 64-bit size, so a copy file beyond 4 GiB is still appended to
 // and not overwritten in its middle; the line goes out with a 32-bit count, whatever its length.
 void Append(const char* path, const char* line) {
   TDiskFile* file = new TDiskFile(path, kLogOptions);
   if (file == nullptr) return;
-  if (file->LastError == kFileOk && (file->Open(kLogMode) || file->Create(kLogMode))) {
+  if (file->LastError == kFileOk && OpenForAppend(file, path)) {
     uint64_t size = 0;
     if (file->Size64(&size) &&
         file->Seek64(static_cast<uint32_t>(size), static_cast<uint32_t>(size >> 32)))

@@ -49,6 +49,30 @@ TEST_F(LogFile, AppendsAndLineBreaks) {
   LogWriteLine(nullptr, Path("log").c_str());
 }
 
+#ifndef _WIN32
+// An open refused for a moment (no memory for the link name, a failed CreateFileA) must not
+// make the append replace the file: it keeps what it held, with or without the new line.
+TEST_F(LogFile, RefusedOpenKeepsTheFile) {
+  const fs::path path = dir_ / "log";
+  for (auto point : {winposix::FailPoint::CreateFileA, winposix::FailPoint::VirtualAlloc}) {
+    for (unsigned n = 1; n <= 8; ++n) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(point)) + " " + std::to_string(n));
+      Spill(path, "kept\r\n");
+      winposix::FailNth(point, n);
+      LogWriteLine("new", path.string().c_str());
+      winposix::ClearFailures();
+      const std::string after = Slurp(path);
+      EXPECT_TRUE(after == "kept\r\n" || after == "kept\r\nnew\r\n") << after;
+    }
+  }
+  // Without a file of that name the append still creates it.
+  fs::remove(path);
+  winposix::FailNth(winposix::FailPoint::CreateFileA, 1);
+  LogWriteLine("new", path.string().c_str());
+  EXPECT_EQ(Slurp(path), "new\r\n");
+}
+#endif
+
 // The end of a copy file beyond 4 GiB is found as such, not at its size modulo 4 GiB.
 TEST_F(LogFile, AppendsBeyondFourGigabytes) {
   const uint64_t size = (uint64_t{1} << 32) + 10;

@@ -4,10 +4,12 @@
 // state either constant-initialised or built on first use, so nothing it needs is still waiting
 // for an initialiser that runs later.
 #include "runtime/startup/startup.h"
+#include "winposix/fail_env.h"
 
 namespace {
 
 __attribute__((constructor)) void StartProcess() {
+  winposix::ArmFailuresFromEnvironment();
   RuntimeStart();
 }
 
