@@ -6,6 +6,7 @@ import argparse
 import os
 import subprocess
 import sys
+import time
 import unittest
 
 
@@ -25,6 +26,30 @@ def still_running(proc, seconds):
     except subprocess.TimeoutExpired:
         return True
 
+
+
+def read_until(stream, wanted, timeout):
+    """What the stream carried until the wanted bytes arrived or the time ran out."""
+    data = b""
+    deadline = time.monotonic() + timeout
+    os.set_blocking(stream.fileno(), False)
+    while wanted not in data and time.monotonic() < deadline:
+        chunk = stream.read()
+        if chunk:
+            data += chunk
+        else:
+            time.sleep(0.02)
+    return data
+
+
+def cpu_seconds(pid):
+    """User plus system time of every thread of the process, from the kernel's accounting."""
+    total = 0
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        with open(f"/proc/{pid}/task/{tid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        total += int(fields[11]) + int(fields[12])
+    return total / os.sysconf("SC_CLK_TCK")
 
 def run_tests(script_globals):
     parser = argparse.ArgumentParser()

@@ -8,7 +8,7 @@ import sys
 import time
 import unittest
 
-from e2e_support import run_tests
+from e2e_support import cpu_seconds, read_until, run_tests
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -25,29 +25,6 @@ def run(*args, timeout=60):
     proc = start(*args)
     out, err = proc.communicate(timeout=timeout)
     return proc.returncode, out, err
-
-
-def read_until(stream, wanted, timeout):
-    data = b""
-    deadline = time.monotonic() + timeout
-    os.set_blocking(stream.fileno(), False)
-    while wanted not in data and time.monotonic() < deadline:
-        chunk = stream.read()
-        if chunk:
-            data += chunk
-        else:
-            time.sleep(0.02)
-    return data
-
-
-def cpu_seconds(pid):
-    """User plus system time of every thread of the process, from the kernel's accounting."""
-    total = 0
-    for tid in os.listdir(f"/proc/{pid}/task"):
-        with open(f"/proc/{pid}/task/{tid}/stat") as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        total += int(fields[11]) + int(fields[12])
-    return total / os.sysconf("SC_CLK_TCK")
 
 
 def processors_used(pid, seconds):
