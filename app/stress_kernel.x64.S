@@ -6,22 +6,25 @@
 // 0xAAAAAAAA, then four words 0x55555555. Nothing in the loop writes memory, touches the stack or
 // tests anything.
 //
-// The entry point is placed so that the loop starts on a 16-byte boundary with the same 7-byte
-// filler after the entry's jump as in the 32-bit build (it is jumped over, never executed);
-// the checks at the end of the file stop the build if an edit moves either.
+// The entry point is placed so that the loop starts LOOP_LINE_OFFSET bytes into a 64-byte line,
+// as in the 32-bit build, with the same 7-byte filler after the entry's jump (it is jumped
+// over, never executed); the checks in POWER_LOOP stop the build if an edit moves either. The
+// section is 64-byte aligned, so the linker keeps the placement.
 
 #ifdef _WIN64
 #define BLOCK_ARG %rcx
-#define ENTRY_PAD 6 // the entry is 42 bytes long
+#define ENTRY_BYTES 42 // up to the loop
 #else
 #define BLOCK_ARG %rdi
-#define ENTRY_PAD 9 // the entry is 39 bytes long
+#define ENTRY_BYTES 39
 #endif
+#define BLOCK %rdi
+#include "stress_loop.inc"
 
         .text
-        .p2align 4, 0xcc
+        .p2align 6, 0xcc
 .Lbase:
-        .fill   ENTRY_PAD, 1, 0xcc            // brings the loop onto a 16-byte line
+        .fill   (LOOP_LINE_OFFSET - ENTRY_BYTES) & 63, 1, 0xcc
         .globl  StressKernel
 #ifdef __ELF__
         .type   StressKernel, @function
@@ -51,8 +54,7 @@ StressKernel:
         push    %rdx
         mov     %esi, %eax
         cpuid
-#define BLOCK %rdi
-#include "stress_loop.inc"
+        POWER_LOOP
 
 #ifdef __ELF__
         .size   StressKernel, . - StressKernel

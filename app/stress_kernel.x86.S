@@ -1,18 +1,23 @@
 // void StressKernel(const void* block)   (cdecl, never returns)
 //
 // The power loop. block is 32 bytes at a 16-byte boundary: four words 0xAAAAAAAA, then four
-// words 0x55555555. The loop below is the product, byte for byte: four groups of packed
-// single-precision additions, two loads and an integer addition, padded with one-byte nops,
-// and a short jump back. Nothing in it writes memory, tests anything or touches the stack.
+// words 0x55555555. The loop (POWER_LOOP, stress_loop.inc) is the product, byte for byte: four
+// groups of packed single-precision additions, two loads and an integer addition, padded with
+// one-byte nops, and a short jump back. Nothing in it writes memory, tests anything or touches
+// the stack.
 //
-// The entry point is placed so that the loop starts on a 16-byte boundary with exactly the
-// 7-byte lea filler between the entry's jump and the loop; the checks at the end of the file
-// stop the build if an edit moves either.
+// The entry point is placed so that the loop starts LOOP_LINE_OFFSET bytes into a 64-byte line
+// with exactly the 7-byte lea filler between the entry's jump and the loop; the checks in
+// POWER_LOOP stop the build if an edit moves either. The section is 64-byte aligned, so the
+// linker keeps the placement.
+
+#define BLOCK %edi
+#include "stress_loop.inc"
 
         .text
-        .p2align 4, 0xcc
+        .p2align 6, 0xcc
 .Lbase:
-        .fill   5, 1, 0xcc                    // entry + 43 bytes = loop, on a 16-byte line
+        .fill   (LOOP_LINE_OFFSET - 43) & 63, 1, 0xcc  // the entry is 43 bytes up to the loop
         .globl  _StressKernel
         .def    _StressKernel
         .scl    2
@@ -36,5 +41,4 @@ _StressKernel:
         push    %edx
         mov     %esi, %eax
         cpuid
-#define BLOCK %edi
-#include "stress_loop.inc"
+        POWER_LOOP

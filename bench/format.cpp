@@ -67,6 +67,37 @@ void Snprintf_Columns(benchmark::State& state) {
   }
 }
 
+void Runtime_Pointer(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(FormatString(buffer, sizeof buffer, "at %p", 0x12AB34u));
+    benchmark::ClobberMemory();
+  }
+}
+void Snprintf_Pointer(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(std::snprintf(buffer, sizeof buffer, "at 0x%08X", 0x12AB34u));
+    benchmark::ClobberMemory();
+  }
+}
+
+// The prompt: text only, with the line end the runtime widens to CR LF.
+void Runtime_PlainLine(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        FormatString(buffer, sizeof buffer, "Press ^C to stop CPU stress test...\n"));
+    benchmark::ClobberMemory();
+  }
+}
+// The format is hidden from the compiler, which would otherwise turn the call into a copy.
+void Snprintf_PlainLine(benchmark::State& state) {
+  const char* format = "Press ^C to stop CPU stress test...\r\n";
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(format);
+    benchmark::DoNotOptimize(std::snprintf(buffer, sizeof buffer, format));
+    benchmark::ClobberMemory();
+  }
+}
+
 } // namespace
 
 BENCHMARK(Runtime_LabelAndCount);
@@ -77,5 +108,9 @@ BENCHMARK(Runtime_GroupedNumber);
 BENCHMARK(Snprintf_PlainNumber);
 BENCHMARK(Runtime_Columns);
 BENCHMARK(Snprintf_Columns);
+BENCHMARK(Runtime_Pointer);
+BENCHMARK(Snprintf_Pointer);
+BENCHMARK(Runtime_PlainLine);
+BENCHMARK(Snprintf_PlainLine);
 
 BENCHMARK_MAIN();

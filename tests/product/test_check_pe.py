@@ -62,19 +62,29 @@ def sse_after_loop(data, map_text):
     return data[:at] + bytes.fromhex("0f58c1") + data[at + 3:], map_text  # addps xmm0, xmm1
 
 
-def misalign_loop(data, map_text):
-    # Moves the kernel one byte up, intact, into the padding after it, and the map with it.
+def move_kernel(data, map_text, distance):
+    # Moves the kernel up, intact, into the padding after it, and the map with it.
     line = re.compile(r"^(\s+0x)([0-9a-fA-F]+)(\s+_?StressKernel\s*)$", re.MULTILINE)
     m = line.search(map_text)
     kernel = int(m.group(2), 16)
     image = check_pe.Image(ARGS.exe)
     start = image.offset(kernel - image.image_base)
     end = loop_offset(data) + len(check_pe.LOOP)
-    assert data[end] in PADDING, "no padding after the loop"
-    data = data[:start] + b"\xcc" + data[start:end] + data[end + 1:]
+    assert all(b in PADDING for b in data[end:end + distance]), "too little padding after the loop"
+    data = data[:start] + b"\xcc" * distance + data[start:end] + data[end + distance:]
     digits = len(m.group(2))
-    map_text = line.sub(lambda k: f"{k.group(1)}{kernel + 1:0{digits}x}{k.group(3)}", map_text)
+    map_text = line.sub(lambda k: f"{k.group(1)}{kernel + distance:0{digits}x}{k.group(3)}",
+                        map_text)
     return data, map_text
+
+
+def misalign_loop(data, map_text):
+    return move_kernel(data, map_text, 1)
+
+
+def move_loop_in_line(data, map_text):
+    # Still on a 16-byte boundary, but at another place in its 64-byte line.
+    return move_kernel(data, map_text, 16)
 
 
 def break_pure_virtual(data, map_text):
@@ -93,9 +103,10 @@ CASES = [
     ("C runtime import", import_c_runtime, "imports the C runtime: msvcrt.dll"),
     ("SSE outside the loop", sse_after_loop, "SSE or newer instruction(s) outside"),
     ("loop off its boundary", misalign_loop, "not on a 16-byte boundary"),
+    ("loop moved in its line", move_loop_in_line, "bytes into its 64-byte line instead of"),
     ("pure virtual slot astray", break_pure_virtual, "does not reach the pure-virtual handler"),
 ]
-NEEDS_MAP = {"loop off its boundary", "pure virtual slot astray"}
+NEEDS_MAP = {"loop off its boundary", "loop moved in its line", "pure virtual slot astray"}
 
 
 class CheckerCatchesFaults(unittest.TestCase):
