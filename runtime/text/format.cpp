@@ -1,5 +1,6 @@
 #include "runtime/text/format.h"
 
+#include "runtime/text/memory_ops.h"
 #include "runtime/text/numbers.h"
 #include "runtime/text/strings.h"
 
@@ -29,6 +30,14 @@ struct Output {
     *at++ = c;
     --room;
     return true;
+  }
+  // As much of the run as fits; false when not all of it did.
+  bool PutRun(const char* run, int32_t len) {
+    const int32_t n = len < room ? len : room;
+    CopyMem(at, run, static_cast<uint32_t>(n));
+    at += n;
+    room -= n;
+    return n == len;
   }
 };
 
@@ -145,7 +154,10 @@ bool Expand(Output& out, ArgCursor& args, const char* format) {
       continue;
     }
     if (c != '%') {
-      if (!out.Put(c)) return false;
+      // The text up to the next directive or line end goes out in one copy.
+      const char* run = format - 1;
+      while (*format != 0 && *format != '%' && *format != '\n') ++format;
+      if (!out.PutRun(run, static_cast<int32_t>(format - run))) return false;
       continue;
     }
 
