@@ -4,6 +4,8 @@
 #include "winposix/api.h"
 #include "winposix/testctl.h"
 
+#include <string>
+
 namespace winposix {
 
 // Counts the call and says whether a test arranged for it to fail.
@@ -29,5 +31,9 @@ void ResetRegistry();
 HMODULE ProgramImage();
 void ResetUserInterface();
 void ResetConsole();
+
+// A whole file of /proc read with plain system calls (empty when it cannot be read): a C++
+// stream would set up the library's locales first, half the start-up time of the program.
+std::string ReadSystemFile(const char* path);
 
 } // namespace winposix

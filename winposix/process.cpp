@@ -4,8 +4,6 @@
 #include "winposix/fail_env.h"
 
 #include <dirent.h>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <sched.h>
 #include <stdlib.h>
@@ -18,8 +16,7 @@ namespace {
 
 // Windows quoting: arguments with blanks or tabs (or empty ones) go in double quotes.
 std::string BuildCommandLine() {
-  std::ifstream file("/proc/self/cmdline", std::ios::binary);
-  std::string raw((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::string raw = winposix::ReadSystemFile("/proc/self/cmdline");
   std::string line;
   size_t start = 0;
   while (start < raw.size()) {

@@ -1,9 +1,8 @@
 // Clocks: the tick count, the process's times and the calendar time.
 #include "winposix/internal.h"
 
-#include <fstream>
+#include <cstdlib>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <time.h>
@@ -26,24 +25,22 @@ uint64_t Units(const timeval& t) {
 // The process's start: its start in clock ticks after boot (/proc/self/stat, field 22) plus
 // the boot time (/proc/stat "btime"). 0 when either cannot be read.
 uint64_t CreationUnits() {
-  std::ifstream stat("/proc/self/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return 0;
+  const std::string line = winposix::ReadSystemFile("/proc/self/stat");
   const size_t close = line.rfind(')'); // the name in brackets may hold blanks
   if (close == std::string::npos) return 0;
-  std::istringstream fields(line.substr(close + 1));
-  std::string skipped;
-  for (int field = 3; field < 22; ++field) fields >> skipped;
-  unsigned long long startTicks = 0;
-  if (!(fields >> startTicks)) return 0;
-  std::ifstream system("/proc/stat");
-  unsigned long long bootSeconds = 0;
-  for (std::string word; system >> word;) {
-    if (word == "btime") {
-      system >> bootSeconds;
-      break;
-    }
+  // Field 22 is the 20th word behind the name.
+  const char* at = line.c_str() + close + 1;
+  for (int field = 3; field < 22 && *at != 0; ++field) {
+    while (*at == ' ') ++at;
+    while (*at != ' ' && *at != 0) ++at;
   }
+  char* end = nullptr;
+  const unsigned long long startTicks = std::strtoull(at, &end, 10);
+  if (end == at) return 0;
+  const std::string system = winposix::ReadSystemFile("/proc/stat");
+  const size_t btime = system.find("\nbtime ");
+  const unsigned long long bootSeconds =
+      btime == std::string::npos ? 0 : std::strtoull(system.c_str() + btime + 7, nullptr, 10);
   const long ticksPerSecond = sysconf(_SC_CLK_TCK);
   if (bootSeconds == 0 || ticksPerSecond <= 0) return 0;
   return (bootSeconds + kUnixEpochSeconds) * kUnitsPerSecond +
