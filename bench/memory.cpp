@@ -3,69 +3,11 @@
 // two threads the manager runs under its locks, as it does once the first thread object exists.
 // The pool mode serves all four sizes from its cache of released small blocks (below 16 KiB,
 // 128 slots per size class); page mode reserves pages for every block.
-#include "runtime/memory/memory.h"
-#include "winposix/win32.h"
-
-#include <benchmark/benchmark.h>
-
-#include <cstdlib>
-#include <vector>
+#include "bench/allocators.h"
 
 namespace {
 
-constexpr int kBatch = 64;
-
-struct Malloc {
-  static void Start(bool) {}
-  static void* Alloc(uint32_t n) { return std::malloc(n); }
-  static void Free(void* p) { std::free(p); }
-};
-
-template <const char* mode> struct Manager {
-  static void Start(bool locked) {
-    DoneMem();
-    SetEnvironmentVariableA("_Heap_Mgr_", mode);
-    InitMem();
-    if (locked) EnableMemLocks();
-  }
-  static void* Alloc(uint32_t n) { return AllocMem(n); }
-  static void Free(void* p) { FreeMem(p); }
-};
-
-constexpr char kPool[] = "0";
-constexpr char kPage[] = "1";
-constexpr char kHeap[] = "2";
-using PoolMode = Manager<kPool>;
-using PageMode = Manager<kPage>;
-using HeapMode = Manager<kHeap>;
-
-// The first thread sets the manager up before any thread enters the timed loop.
-template <class Allocator> void Setup(benchmark::State& state) {
-  if (state.thread_index() == 0) Allocator::Start(state.threads() > 1);
-}
-
-template <class Allocator> void Pair(benchmark::State& state) {
-  Setup<Allocator>(state);
-  const auto size = static_cast<uint32_t>(state.range(0));
-  for (auto _ : state) {
-    void* p = Allocator::Alloc(size);
-    benchmark::DoNotOptimize(p);
-    Allocator::Free(p);
-  }
-  state.SetItemsProcessed(state.iterations());
-}
-
-template <class Allocator> void Batch(benchmark::State& state) {
-  Setup<Allocator>(state);
-  const auto size = static_cast<uint32_t>(state.range(0));
-  std::vector<void*> blocks(kBatch);
-  for (auto _ : state) {
-    for (void*& p : blocks) p = Allocator::Alloc(size);
-    benchmark::DoNotOptimize(blocks.data());
-    for (void* p : blocks) Allocator::Free(p);
-  }
-  state.SetItemsProcessed(state.iterations() * kBatch);
-}
+using namespace bench;
 
 void Sizes(benchmark::internal::Benchmark* b) {
   for (int size : {16, 64, 256, 4096}) b->Arg(size);
