@@ -3,6 +3,7 @@
 and ends with the closing line 'N passed, N failed, N skipped', where a failed subtest stands
 for its test."""
 import argparse
+import contextlib
 import os
 import subprocess
 import sys
@@ -26,6 +27,16 @@ def still_running(proc, seconds):
     except subprocess.TimeoutExpired:
         return True
 
+
+@contextlib.contextmanager
+def reaped(proc):
+    """Kills the process on the way out if it is still running, so no test leaves one behind."""
+    try:
+        yield proc
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
 
 
 def read_until(stream, wanted, timeout):

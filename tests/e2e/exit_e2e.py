@@ -18,7 +18,7 @@ import termios
 import time
 import unittest
 
-from e2e_support import environment, run_tests, still_running
+from e2e_support import environment, reaped, run_tests, still_running
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -140,28 +140,20 @@ class KeyWaitAtATerminal(unittest.TestCase):
 
     def test_waits_for_a_key_with_a_character(self):
         proc = self.terminal.start("-~NoMain", "-~KeyWait", "-~ExitCode")
-        try:
+        with reaped(proc):
             self.assertTrue(still_running(proc, 1.0), "ended without a key")
             self.terminal.type(b"\x1b[A")  # an arrow: no character
             self.assertTrue(still_running(proc, 0.5), "an arrow ended the wait")
             self.terminal.type(b"k")
             out, err = proc.communicate(timeout=10)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
         self.assertEqual((proc.returncode, out, lines(err)), (0, b"", ["ExitCode: 0"]))
         flags = self.terminal.local_flags()
         self.assertTrue(flags & termios.ICANON and flags & termios.ECHO, "terminal left raw")
 
     def test_key_wait_and_no_key_wait_together_do_not_wait(self):
         proc = self.terminal.start("-x", "-~KeyWait", "-~NoKeyWait")
-        try:
+        with reaped(proc):
             proc.communicate(timeout=20)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
         self.assertEqual(proc.returncode, 9)
 
 

@@ -13,7 +13,7 @@ import termios
 import time
 import unittest
 
-from e2e_support import environment, run_tests, still_running
+from e2e_support import environment, reaped, run_tests, still_running
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -67,17 +67,13 @@ class KeyWaitUnderTheLauncher(unittest.TestCase):
         for name in [LAUNCHER, LAUNCHER.upper(), LAUNCHER.lower()]:
             with self.subTest(name=name):
                 proc = self.start(self.shell_named(name), "-x")
-                try:
+                with reaped(proc):
                     waited = still_running(proc, 1.5)
                     if not waited and other_launchers({proc.pid}):
                         self.skipTest("another run's launcher is the last one enumerated")
                     self.assertTrue(waited, "ended without a key")
                     os.write(self.master, b"k")
                     out, err = proc.communicate(timeout=10)
-                finally:
-                    if proc.poll() is None:
-                        proc.kill()
-                        proc.wait()
                 self.assertEqual((proc.returncode, err), (9, UNKNOWN))
 
     def test_no_wait_from_a_shell_or_after_success(self):
@@ -90,12 +86,8 @@ class KeyWaitUnderTheLauncher(unittest.TestCase):
         for what, shell, args, code in cases:
             with self.subTest(what=what):
                 proc = self.start(shell, *args)
-                try:
+                with reaped(proc):
                     proc.communicate(timeout=20)
-                finally:
-                    if proc.poll() is None:
-                        proc.kill()
-                        proc.wait()
                 self.assertEqual(proc.returncode, code)
 
 
