@@ -24,3 +24,15 @@ function(calvisto_freestanding target)
   calvisto_warnings(${target})
   target_compile_options(${target} PRIVATE ${CALVISTO_FREESTANDING_FLAGS})
 endfunction()
+
+# The 32-bit program is built for size: one optimisation unit across the runtime and the program
+# (most of the runtime's functions have one caller), no frame pointer, and the 4-byte stack
+# alignment Windows gives at the entry (nothing outside the power loop keeps SSE data on the
+# stack). The objects stay fat, so that the library check reads their machine code. (The
+# x86-64 linker of this toolchain crashes on such a link: that build stays as it is.)
+set(CALVISTO_PRODUCT_SIZE_FLAGS -Oz -flto -ffat-lto-objects -fomit-frame-pointer
+                                -mpreferred-stack-boundary=2)
+
+function(calvisto_product_size target)
+  target_compile_options(${target} PRIVATE ${CALVISTO_PRODUCT_SIZE_FLAGS})
+endfunction()

@@ -23,8 +23,22 @@ GetProcessTimesFn ProcessTimesFunction() {
 
 } // namespace
 
+// Long division a bit at a time: on a 32-bit target `a / b` is a call into the compiler's
+// helper library, which the product would otherwise carry only for this, the rarely taken path
+// of FileTimeToMs.
 uint64_t U64Div(uint64_t a, uint64_t b) {
-  return b != 0 ? a / b : 0;
+  if (b == 0) return 0;
+  uint64_t quotient = 0, remainder = 0;
+  // The remainder stays below b, and below 2^63 before each shift (with b above 2^63 nothing
+  // is subtracted before the last bit): the shift never loses a bit.
+  for (int bit = 63; bit >= 0; --bit) {
+    remainder = remainder << 1 | ((a >> bit) & 1);
+    if (remainder >= b) {
+      remainder -= b;
+      quotient |= uint64_t{1} << bit;
+    }
+  }
+  return quotient;
 }
 
 uint32_t FileTimeToMs(uint32_t low, uint32_t high) {

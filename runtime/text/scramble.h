@@ -8,9 +8,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// UnscrambleName maps a low nibble n to kUnscrambleTable[n].
-inline constexpr uint8_t kUnscrambleTable[16] = {0x7, 0xC, 0x5, 0xE, 0x9, 0x0, 0xB, 0x2,
-                                                 0xD, 0x4, 0xF, 0x8, 0x3, 0xA, 0x1, 0x6};
+// UnscrambleName maps a low nibble n to kUnscrambleTable[n]. Not inline: one table per user, not
+// a shared COMDAT copy, which the size-optimised link of the product does not take.
+constexpr uint8_t kUnscrambleTable[16] = {0x7, 0xC, 0x5, 0xE, 0x9, 0x0, 0xB, 0x2,
+                                          0xD, 0x4, 0xF, 0x8, 0x3, 0xA, 0x1, 0x6};
 
 // Rewrites the zero-terminated text s in place; its length does not change.
 void UnscrambleName(char* s);

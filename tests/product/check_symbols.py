@@ -16,8 +16,9 @@ COMPILER_SUPPORT = re.compile(
     r"|^__(asan|ubsan|sanitizer)_")
 
 
-def symbols(nm, archive):
-    out = subprocess.run([nm, "-A", archive], check=True, capture_output=True, text=True).stdout
+def symbols(nm, archive, options=()):
+    out = subprocess.run([nm, *options, "-A", archive], check=True, capture_output=True,
+                         text=True).stdout
     defined, undefined = set(), {}
     for line in out.splitlines():
         parts = line.split()
@@ -35,11 +36,15 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--nm", required=True)
     parser.add_argument("--library", required=True, help="the runtime archive")
+    parser.add_argument("--object-format",
+                        help="read the archive as this object format (for link-time optimised "
+                        "objects: their machine code, not the compiler's summary)")
     parser.add_argument("--seam", action="append", default=[],
                         help="an archive whose definitions stand for the system (Linux layer)")
     args = parser.parse_args()
 
-    own, needed = symbols(args.nm, args.library)
+    options = [f"--target={args.object_format}"] if args.object_format else []
+    own, needed = symbols(args.nm, args.library, options)
     seam = set()
     for archive in args.seam:
         seam |= symbols(args.nm, archive)[0]
