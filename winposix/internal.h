@@ -32,6 +32,14 @@ HMODULE ProgramImage();
 void ResetUserInterface();
 void ResetConsole();
 
+// The processors online, read once: Windows fixes its count at boot, and each read of it here
+// costs a file of /sys.
+long OnlineProcessors();
+
+// The process's arguments as its start received them; GetCommandLineA builds its line from them
+// instead of reading /proc. Called before anything asks for the command line.
+void KeepProcessArguments(int count, char* const* args);
+
 // A whole file of /proc read with plain system calls (empty when it cannot be read): a C++
 // stream would set up the library's locales first, half the start-up time of the program.
 std::string ReadSystemFile(const char* path);

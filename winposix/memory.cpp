@@ -36,11 +36,13 @@ std::map<uintptr_t, uintptr_t>& Reservations() {
   return *table;
 }
 
-void* Reserve(SIZE_T size) {
+// The pages get protection at once: PROT_NONE for a bare reservation, the committed protection
+// when the whole reservation is committed with it, which spares an mprotect.
+void* Reserve(SIZE_T size, int protection) {
   const uintptr_t page = PageSize();
   const uintptr_t length = (size + page - 1) & ~(page - 1);
   // Over-reserve, then trim both ends so the start lies on a granule.
-  void* raw = mmap(nullptr, length + kGranularity, PROT_NONE,
+  void* raw = mmap(nullptr, length + kGranularity, protection,
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
@@ -74,11 +76,12 @@ extern "C" LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, D
     return nullptr;
   }
   if (type & MEM_RESERVE) {
-    address = Reserve(size);
+    address = Reserve(size, (type & MEM_COMMIT) ? ProtectionFor(protect) : PROT_NONE);
     if (address == nullptr) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return nullptr;
     }
+    return address;
   }
   if (type & MEM_COMMIT) {
     uintptr_t begin, end;

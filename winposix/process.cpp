@@ -3,31 +3,47 @@
 
 #include "winposix/fail_env.h"
 
+#include <cstddef>
+#include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <mutex>
 #include <sched.h>
 #include <stdlib.h>
 #include <string>
+#include <string_view>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 namespace {
 
+// The arguments the process was started with, when its start handed them over.
+int keptCount = 0;
+char* const* keptArgs = nullptr;
+
 // Windows quoting: arguments with blanks or tabs (or empty ones) go in double quotes.
+void AppendArgument(std::string& line, std::string_view arg) {
+  if (!line.empty()) line += ' ';
+  const bool quoted = arg.empty() || arg.find_first_of(" \t") != std::string_view::npos;
+  if (quoted) line += '"';
+  line += arg;
+  if (quoted) line += '"';
+}
+
+// From the kept arguments, or else from /proc, which holds the same strings.
 std::string BuildCommandLine() {
-  const std::string raw = winposix::ReadSystemFile("/proc/self/cmdline");
   std::string line;
+  if (keptArgs != nullptr) {
+    for (int i = 0; i < keptCount && keptArgs[i] != nullptr; ++i) AppendArgument(line, keptArgs[i]);
+    return line;
+  }
+  const std::string raw = winposix::ReadSystemFile("/proc/self/cmdline");
   size_t start = 0;
   while (start < raw.size()) {
     size_t end = raw.find('\0', start);
     if (end == std::string::npos) end = raw.size();
-    const std::string arg = raw.substr(start, end - start);
-    if (!line.empty()) line += ' ';
-    if (arg.empty() || arg.find_first_of(" \t") != std::string::npos)
-      line += '"' + arg + '"';
-    else
-      line += arg;
+    AppendArgument(line, std::string_view(raw).substr(start, end - start));
     start = end + 1;
   }
   return line;
@@ -37,14 +53,41 @@ std::string BuildCommandLine() {
 constexpr int kMaskBits = static_cast<int>(sizeof(DWORD_PTR) * 8);
 
 DWORD_PTR SystemMask() {
-  long count = sysconf(_SC_NPROCESSORS_ONLN);
+  const long count = winposix::OnlineProcessors();
   if (count >= kMaskBits) return ~static_cast<DWORD_PTR>(0);
   return (static_cast<DWORD_PTR>(1) << count) - 1;
 }
 
 HANDLE const kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 
+// Gives the mask to every thread listed in /proc/self/task; false when one refused it. The
+// entries are read into the stack: opendir would take a 32 KiB block from the heap for them.
+bool SetEveryThreadsAffinity(const cpu_set_t& set) {
+  const int tasks = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (tasks < 0) return sched_setaffinity(0, sizeof set, &set) == 0;
+  bool ok = true;
+  alignas(dirent64) char entries[1024];
+  ssize_t got;
+  while ((got = getdents64(tasks, entries, sizeof entries)) > 0) {
+    for (ssize_t at = 0; at < got;) {
+      unsigned short length;
+      std::memcpy(&length, entries + at + offsetof(dirent64, d_reclen), sizeof length);
+      const int tid = atoi(entries + at + offsetof(dirent64, d_name));
+      if (tid > 0 && sched_setaffinity(tid, sizeof set, &set) != 0) ok = false;
+      at += length;
+    }
+  }
+  if (got < 0) ok = false;
+  close(tasks);
+  return ok;
+}
+
 } // namespace
+
+void winposix::KeepProcessArguments(int count, char* const* args) {
+  keptCount = count;
+  keptArgs = args;
+}
 
 extern "C" LPSTR WINAPI GetCommandLineA(void) {
   static std::once_flag once;
@@ -99,19 +142,20 @@ extern "C" BOOL WINAPI SetProcessAffinityMask(HANDLE process, DWORD_PTR mask) {
   CPU_ZERO(&set);
   for (int i = 0; i < kMaskBits; ++i)
     if (mask & (static_cast<DWORD_PTR>(1) << i)) CPU_SET(i, &set);
-  DIR* tasks = opendir("/proc/self/task");
-  if (tasks == nullptr) return sched_setaffinity(0, sizeof set, &set) == 0 ? TRUE : FALSE;
-  bool ok = true;
-  while (dirent* entry = readdir(tasks)) {
-    const int tid = atoi(entry->d_name);
-    if (tid > 0 && sched_setaffinity(tid, sizeof set, &set) != 0) ok = false;
+  if (!SetEveryThreadsAffinity(set)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
   }
-  closedir(tasks);
-  if (!ok) SetLastError(ERROR_INVALID_PARAMETER);
-  return ok ? TRUE : FALSE;
+  return TRUE;
 }
 
+// Sleep(0) only gives the rest of the time slice to a thread that is ready, and returns at once
+// when none is: nanosleep would wait out the timer slack instead.
 extern "C" void WINAPI Sleep(DWORD milliseconds) {
+  if (milliseconds == 0) {
+    sched_yield();
+    return;
+  }
   timespec wait = {static_cast<time_t>(milliseconds / 1000),
                    static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&wait, &wait) != 0) {

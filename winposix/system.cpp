@@ -3,6 +3,7 @@
 // VirtualAlloc here honours too.
 #include "winposix/internal.h"
 
+#include <atomic>
 #include <cpuid.h>
 #include <unistd.h>
 
@@ -24,11 +25,22 @@ void ProcessorLevel(WORD* level, WORD* revision) {
   *revision = static_cast<WORD>((model << 8) | (eax & 0xF));
 }
 
+std::atomic<long> onlineProcessors{0}; // 0 until read; racing first reads store the same
+
 } // namespace
 
+long winposix::OnlineProcessors() {
+  long count = onlineProcessors.load(std::memory_order_relaxed);
+  if (count == 0) {
+    count = sysconf(_SC_NPROCESSORS_ONLN);
+    if (count < 1) count = 1;
+    onlineProcessors.store(count, std::memory_order_relaxed);
+  }
+  return count;
+}
+
 extern "C" void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
-  long processors = sysconf(_SC_NPROCESSORS_ONLN);
-  if (processors < 1) processors = 1;
+  long processors = winposix::OnlineProcessors();
   if (processors > 64) processors = 64; // one mask word, as in a Windows processor group
   info->dwOemId = 0;
   info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;

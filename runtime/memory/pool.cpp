@@ -4,7 +4,6 @@
 
 #include "runtime/startup/options.h"
 #include "runtime/startup/runtime_state.h"
-#include "runtime/text/memory_ops.h"
 
 PoolCacheSwitch PoolCacheState;
 
@@ -98,7 +97,8 @@ PoolControl* PoolCreate() {
     GetLastError();
     return nullptr;
   }
-  ZeroMem(control, bytes);
+  // A fresh reservation's committed pages come zero-filled: writing them again would only fault
+  // in pages that the run may never use.
   control->RecordSize = bytes;
   InitLock(&control->RegionLock);
   InitLock(&control->StatsLock);

@@ -222,4 +222,27 @@ TEST_F(PoolTest, RefusedRegionGivesNullAndCountsNothing) {
 }
 #endif
 
+// The record relies on the system's zero fill: a record made after a used one was released must
+// still start with no regions, no counts and every cache slot empty.
+TEST_F(PoolTest, FreshRecordIsEmptyAfterAUsedOne) {
+  std::vector<void*> blocks;
+  for (uint32_t size = 1; size < kCacheLimit; size *= 3) blocks.push_back(PoolAlloc(pool, size));
+  for (void* p : blocks) PoolFree(pool, p);
+  Renew();
+  ASSERT_NE(pool, nullptr);
+  const uint32_t page = SystemPageSize();
+  EXPECT_EQ(pool->RecordSize, (sizeof(PoolControl) + page - 1) / page * page);
+  EXPECT_EQ(pool->Regions, nullptr);
+  EXPECT_FALSE(pool->Locking);
+  EXPECT_EQ(Raw(), Counters{});
+  for (const CacheClass& cache : pool->Cache) {
+    EXPECT_EQ(cache.SlotMark, 0u);
+    for (uint32_t i = 0; i < kCacheSlots; ++i) {
+      ASSERT_EQ(cache.Pointer[i], nullptr) << i;
+      ASSERT_EQ(cache.Usable[i], 0u) << i;
+      ASSERT_EQ(cache.BlockSize[i], 0u) << i;
+    }
+  }
+}
+
 } // namespace

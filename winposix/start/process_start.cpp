@@ -5,10 +5,13 @@
 // for an initialiser that runs later.
 #include "runtime/startup/startup.h"
 #include "winposix/fail_env.h"
+#include "winposix/internal.h"
 
 namespace {
 
-__attribute__((constructor)) void StartProcess() {
+// The C library hands initialisers the arguments that main would get.
+__attribute__((constructor)) void StartProcess(int argc, char** argv, char**) {
+  winposix::KeepProcessArguments(argc, argv);
   winposix::ArmFailuresFromEnvironment();
   RuntimeStart();
 }
