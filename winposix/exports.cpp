@@ -5,6 +5,7 @@
 
 #include <mutex>
 #include <set>
+#include <string.h>
 #include <string>
 #include <strings.h>
 
@@ -156,11 +157,11 @@ void RestoreExports() {
 
 extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
   if (name == nullptr) return winposix::ProgramImage();
-  std::string wanted(name);
-  if (wanted.size() > 4 && strcasecmp(wanted.c_str() + wanted.size() - 4, ".dll") == 0)
-    wanted.resize(wanted.size() - 4);
+  size_t length = strlen(name);
+  if (length > 4 && strcasecmp(name + length - 4, ".dll") == 0) length -= 4;
   for (int i = 0; i < kModuleCount; ++i)
-    if (strcasecmp(wanted.c_str(), modules[i].name) == 0) return HandleOf(i);
+    if (strlen(modules[i].name) == length && strncasecmp(name, modules[i].name, length) == 0)
+      return HandleOf(i);
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;
 }
@@ -169,8 +170,9 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
   if (module != nullptr && name != nullptr) {
     std::lock_guard<std::mutex> hold(removedLock);
     for (const Export& e : exports) {
-      if (HandleOf(e.module) == module && std::string(e.name) == name && Removed().count(name) == 0)
-        return e.address;
+      if (HandleOf(e.module) != module || strcmp(e.name, name) != 0) continue;
+      if (Removed().empty() || Removed().count(name) == 0) return e.address;
+      break;
     }
   }
   SetLastError(ERROR_PROC_NOT_FOUND);

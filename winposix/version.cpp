@@ -7,18 +7,24 @@
 
 #include <mutex>
 #include <string.h>
-#include <string>
 #include <sys/utsname.h>
 
 namespace {
 
+// Built once, under versionLock, with plain string calls: it is on the way to the prompt.
 const char* HostRelease() {
-  static const std::string text = [] {
+  static char text[sizeof utsname::sysname + sizeof utsname::release];
+  if (text[0] == 0) {
     utsname host;
-    if (uname(&host) != 0) return std::string("Linux");
-    return std::string(host.sysname) + " " + host.release;
-  }();
-  return text.c_str();
+    if (uname(&host) != 0) {
+      strcpy(text, "Linux");
+    } else {
+      strcpy(text, host.sysname);
+      strcat(text, " ");
+      strcat(text, host.release);
+    }
+  }
+  return text;
 }
 
 std::mutex versionLock;

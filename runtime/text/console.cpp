@@ -17,14 +17,9 @@ void WriteStd(DWORD which, const char* text, uint32_t len) {
   WriteFile(GetStdHandle(which), text, len, &written, nullptr);
 }
 
-void Put(DWORD which, ConsoleCopyHook hook, const char* text) {
-  if (text == nullptr) return;
-  if (hook != nullptr) hook(text);
-  uint32_t len = StrLen(text);
-  if (len < kChunkSize) {
-    WriteStd(which, text, len);
-    return;
-  }
+// A function of its own, so that the 8 KiB buffer is on the stack only for long texts: every
+// short write would otherwise reach into stack pages the program has not touched yet.
+__attribute__((noinline)) void PutInChunks(DWORD which, const char* text, uint32_t len) {
   char chunk[kChunkSize + 1];
   while (len > 0) {
     const uint32_t n = len < kChunkSize ? len : kChunkSize;
@@ -34,6 +29,16 @@ void Put(DWORD which, ConsoleCopyHook hook, const char* text) {
     text += n;
     len -= n;
   }
+}
+
+void Put(DWORD which, ConsoleCopyHook hook, const char* text) {
+  if (text == nullptr) return;
+  if (hook != nullptr) hook(text);
+  const uint32_t len = StrLen(text);
+  if (len < kChunkSize)
+    WriteStd(which, text, len);
+  else
+    PutInChunks(which, text, len);
 }
 
 void Print(DWORD which, ConsoleCopyHook hook, const char* format, ArgCursor args) {

@@ -112,6 +112,53 @@ TEST_F(CpuInfoTest, SecondIdentificationKeepsRaisedFlagsAndName) {
   EXPECT_STREQ(CpuInfo.Name, "Intel(R) Pentium(R) 4 CPU 3.06GHz");
 }
 
+std::string Described(const CpuInfoRecord& c) {
+  std::ostringstream out;
+  out << c.Valid << ' ' << c.Vendor << ' ' << c.VendorName << ' ' << +c.Family << ' ' << +c.Model
+      << ' ' << +c.Stepping << ' ' << +c.Brand << " '" << c.Name << "' " << c.HasMMX << c.HasFXSR
+      << c.HasSSE << std::hex;
+  for (const uint32_t* leaf : {c.Leaf0, c.Leaf1, c.Leaf2, c.Leaf3})
+    for (int i = 0; i < 4; ++i) out << ' ' << leaf[i];
+  out << ' ' << c.MaxExtLeaf;
+  return out.str();
+}
+
+// Without the trace only the leaves the record keeps are read: the record must come out as the
+// traced identification leaves it.
+TEST_F(CpuInfoTest, QuietIdentificationFillsTheSameRecord) {
+  for (const recorded::Processor& p : recorded::All()) {
+    SCOPED_TRACE(p.name);
+    recorded::Replay replay(p);
+    std::string traced;
+    {
+      Reset();
+      Lines error(STD_ERROR_HANDLE);
+      IdentifyCpu(true);
+      traced = Described(CpuInfo);
+      error.Finish();
+    }
+    Reset();
+    Lines error(STD_ERROR_HANDLE);
+    IdentifyCpu(false);
+    EXPECT_TRUE(error.Finish().empty());
+    EXPECT_EQ(Described(CpuInfo), traced);
+  }
+}
+
+// Highest leaves near 2^32 (a hypervisor can report anything) must not mean billions of reads.
+TEST_F(CpuInfoTest, HugeHighestLeavesStillEndQuickly) {
+  std::vector<RecordedLeaf> leaves = {recorded::Vendor(0xFFFFFFFF, "AuthenticAMD"),
+                                      Leaf(1, 0xF48, 0, 0, 0x0383FBFF),
+                                      Leaf(0x80000000, 0xFFFFFFFF, 0, 0, 0)};
+  for (const RecordedLeaf& l : recorded::Brand("AMD Athlon(tm) 64 Processor 3200+"))
+    leaves.push_back(l);
+  recorded::Replay replay(recorded::Processor{"huge", leaves, false, 0});
+  Reset();
+  EXPECT_TRUE(IdentifyCpu(false));
+  EXPECT_STREQ(CpuInfo.Name, "AMD Athlon(tm) 64 Processor 3200+");
+  EXPECT_EQ(CpuInfo.Leaf0[0], 0xFFFFFFFFu);
+}
+
 TEST_F(CpuInfoTest, WithoutCpuIdTheRecordStaysZero) {
   recorded::Replay i486(recorded::Named("i486_no_cpuid"));
   uint32_t eax = 1, edx = 1;
