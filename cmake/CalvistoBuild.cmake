@@ -33,6 +33,8 @@ endfunction()
 set(CALVISTO_PRODUCT_SIZE_FLAGS -Oz -flto -ffat-lto-objects -fomit-frame-pointer
                                 -mpreferred-stack-boundary=2)
 
+# The link of an executable takes the same flags; a static library ignores link options.
 function(calvisto_product_size target)
   target_compile_options(${target} PRIVATE ${CALVISTO_PRODUCT_SIZE_FLAGS})
+  target_link_options(${target} PRIVATE ${CALVISTO_PRODUCT_SIZE_FLAGS})
 endfunction()
