@@ -1,5 +1,6 @@
-// The runtime's process-wide state. Plain data with load values: nothing constructs it, so it is
-// valid before the entry point runs.
+// The runtime's process-wide state. Plain data that loads as zeros, so that it takes no room in
+// the image (a single other load value would put all of it there): nothing constructs it, and
+// the entry point sets the fields that start otherwise before anything reads them.
 #pragma once
 
 #include <stdint.h>
@@ -25,7 +26,7 @@ struct RuntimeStateRecord {
   uint32_t StartTick{}, StartUserMs{}, StartKernelMs{};
   bool StampOn{};
   bool ReportAlways{}, LeakReport{};
-  uint8_t KeyWaitPolicy = 4; // wait for a key only after a failure under the launcher
+  uint8_t KeyWaitPolicy{}; // see kKeyWaitAtStart
   bool IoStatsOn{};
   TLock* IoStatsLock{};
   uint64_t IoStats[kIoStatCount]{};
@@ -33,6 +34,9 @@ struct RuntimeStateRecord {
 };
 
 extern RuntimeStateRecord RuntimeState;
+
+// The key-wait policy the entry point sets: wait for a key only after a failure under the launcher.
+constexpr uint8_t kKeyWaitAtStart = 4;
 
 enum OsPlatform : int32_t {
   kPlatformWindows9x = 1,

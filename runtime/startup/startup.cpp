@@ -49,6 +49,7 @@ int32_t CallMain(uint32_t argc, char** argv) {
 
 ENTRY_REALIGNS_STACK void RuntimeStart() {
   RuntimeState.ProcessorClass = 1;
+  RuntimeState.KeyWaitPolicy = kKeyWaitAtStart;
   ReadOsVersion();
   InitMem();
   RuntimeState.ModuleBase = GetModuleHandleA(nullptr);

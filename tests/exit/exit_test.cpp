@@ -78,7 +78,7 @@ protected:
     s.OptionCount = s.ArgCount = 0;
     s.CommandLine = nullptr;
     s.TimingOn = s.StampOn = s.ReportAlways = s.LeakReport = false;
-    s.KeyWaitPolicy = 4;
+    s.KeyWaitPolicy = kKeyWaitAtStart;
   }
   static void SetOptions(const std::vector<std::string>& options) {
     for (const std::string& o : options)
