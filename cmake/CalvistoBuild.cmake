@@ -54,4 +54,5 @@ function(calvisto_startup_order target list)
   target_link_options(${target} PRIVATE -fuse-ld=lld LINKER:--symbol-ordering-file=${list}
                       LINKER:--no-warn-symbol-ordering)
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${list})
+  set_target_properties(${target} PROPERTIES CALVISTO_STARTUP_ORDER ${list})
 endfunction()
