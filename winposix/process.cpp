@@ -3,6 +3,7 @@
 
 #include "winposix/fail_env.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <dirent.h>
@@ -60,8 +61,9 @@ DWORD_PTR SystemMask() {
 
 HANDLE const kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 
-// Gives the mask to every thread listed in /proc/self/task; false when one refused it. The
-// entries are read into the stack: opendir would take a 32 KiB block from the heap for them.
+// Gives the mask to every thread listed in /proc/self/task; false when one refused it. A thread
+// that ended since the listing has nothing left to pin. The entries are read into the stack:
+// opendir would take a 32 KiB block from the heap for them.
 bool SetEveryThreadsAffinity(const cpu_set_t& set) {
   const int tasks = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (tasks < 0) return sched_setaffinity(0, sizeof set, &set) == 0;
@@ -73,7 +75,7 @@ bool SetEveryThreadsAffinity(const cpu_set_t& set) {
       unsigned short length;
       std::memcpy(&length, entries + at + offsetof(dirent64, d_reclen), sizeof length);
       const int tid = atoi(entries + at + offsetof(dirent64, d_name));
-      if (tid > 0 && sched_setaffinity(tid, sizeof set, &set) != 0) ok = false;
+      if (tid > 0 && sched_setaffinity(tid, sizeof set, &set) != 0 && errno != ESRCH) ok = false;
       at += length;
     }
   }
