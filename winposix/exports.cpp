@@ -171,7 +171,7 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     std::lock_guard<std::mutex> hold(removedLock);
     for (const Export& e : exports) {
       if (HandleOf(e.module) != module || strcmp(e.name, name) != 0) continue;
-      if (Removed().empty() || Removed().count(name) == 0) return e.address;
+      if (Removed().count(name) == 0) return e.address;
       break;
     }
   }
