@@ -138,8 +138,8 @@ extern "C" LPVOID WINAPI MapViewOfFile(HANDLE handle, DWORD access, DWORD offset
   if (offset >= mapping->size) return FailMapping(ERROR_INVALID_PARAMETER);
   const uint64_t length = bytes != 0 ? bytes : mapping->size - offset;
   if (length > mapping->size - offset) return FailMapping(ERROR_ACCESS_DENIED);
-  void* view = mmap(nullptr, length, write ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
-                    mapping->fd, static_cast<off_t>(offset));
+  void* view = winposix::MapForProgram(length, write ? PROT_READ | PROT_WRITE : PROT_READ,
+                                       MAP_SHARED, mapping->fd, static_cast<off_t>(offset));
   if (view == MAP_FAILED)
     return FailMapping(errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : winposix::ErrorFromErrno(errno));
   Views()[reinterpret_cast<uintptr_t>(view)] = {static_cast<size_t>(length), mapping->device,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "winposix/api.h"
+#include "winposix/loader.h"
 #include "winposix/testctl.h"
 
 #include <string>
@@ -27,18 +28,16 @@ void ApplySystemRecord(SYSTEM_INFO* info);
 void ResetSystemRecord();
 void ResetRegistry();
 
-// The program's synthetic image header, which its module handle points at.
+// The program's module: the image a loader named, or else the synthetic image header.
 HMODULE ProgramImage();
+// The image a loader named with SetProgramModule; null without one.
+HMODULE LoadedProgramModule();
 void ResetUserInterface();
 void ResetConsole();
 
 // The processors online, read once: Windows fixes its count at boot, and each read of it here
 // costs a file of /sys.
 long OnlineProcessors();
-
-// The process's arguments as its start received them; GetCommandLineA builds its line from them
-// instead of reading /proc. Called before anything asks for the command line.
-void KeepProcessArguments(int count, char* const* args);
 
 // A whole file of /proc read with plain system calls (empty when it cannot be read): a C++
 // stream would set up the library's locales first, half the start-up time of the program.

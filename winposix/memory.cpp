@@ -42,8 +42,8 @@ void* Reserve(SIZE_T size, int protection) {
   const uintptr_t page = PageSize();
   const uintptr_t length = (size + page - 1) & ~(page - 1);
   // Over-reserve, then trim both ends so the start lies on a granule.
-  void* raw = mmap(nullptr, length + kGranularity, protection,
-                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  void* raw = winposix::MapForProgram(length + kGranularity, protection,
+                                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
   const uintptr_t aligned = (start + kGranularity - 1) & ~(kGranularity - 1);

@@ -1,4 +1,4 @@
-// The program's own file name, read from /proc/self/exe.
+// The program's own file name: read from /proc/self/exe, or the image a loader named.
 #include "winposix/internal.h"
 
 #include <climits>
@@ -15,7 +15,11 @@ struct ProgramPath {
   size_t length;
 };
 
+HMODULE loadedModule = nullptr;
+ProgramPath loadedPath = {nullptr, 0};
+
 ProgramPath OwnPath() {
+  if (loadedModule != nullptr) return loadedPath;
   static std::once_flag once;
   static ProgramPath path = {nullptr, 0};
   std::call_once(once, [] {
@@ -31,6 +35,18 @@ ProgramPath OwnPath() {
 }
 
 } // namespace
+
+void winposix::SetProgramModule(HMODULE base, const char* path) {
+  const size_t length = std::strlen(path);
+  char* copy = new char[length + 1];
+  std::memcpy(copy, path, length + 1);
+  loadedPath = {copy, length};
+  loadedModule = base;
+}
+
+HMODULE winposix::LoadedProgramModule() {
+  return loadedModule;
+}
 
 // Too small a buffer gets the name cut and terminated, size as the result and
 // ERROR_INSUFFICIENT_BUFFER, as on Windows Vista and later. Only the program's own module has a

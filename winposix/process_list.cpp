@@ -18,6 +18,7 @@
 #include <string.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -66,7 +67,21 @@ bool ReadParent(int dir, DWORD* parent) {
   return true;
 }
 
+bool IsOwnProcess(int dir) {
+  struct stat given, own;
+  return fstat(dir, &given) == 0 && stat("/proc/self", &own) == 0 && given.st_ino == own.st_ino &&
+         given.st_dev == own.st_dev;
+}
+
+// A program that a loader runs is its image, not the loader's executable.
 bool ReadExecutable(int dir, std::string* path) {
+  if (winposix::LoadedProgramModule() != nullptr && IsOwnProcess(dir)) {
+    char own[PATH_MAX];
+    const DWORD length = GetModuleFileNameA(nullptr, own, sizeof own);
+    if (length == 0 || length >= sizeof own) return false;
+    path->assign(own, length);
+    return true;
+  }
   char link[PATH_MAX];
   const ssize_t length = readlinkat(dir, "exe", link, sizeof link - 1);
   if (length <= 0) return false;
@@ -134,7 +149,10 @@ bool ReadModules(int dir, std::vector<std::pair<uintptr_t, std::string>>* module
       modules->push_back({base, file});
   }
   if (modules->empty() || modules->front().second != exe)
-    modules->insert(modules->begin(), {0, exe});
+    modules->insert(
+        modules->begin(),
+        {IsOwnProcess(dir) ? reinterpret_cast<uintptr_t>(winposix::LoadedProgramModule()) : 0,
+         exe});
   return true;
 }
 

@@ -65,6 +65,7 @@ void ResetUserInterface() {
 }
 
 HMODULE ProgramImage() {
+  if (HMODULE loaded = LoadedProgramModule()) return loaded;
   return reinterpret_cast<HMODULE>(&image);
 }
 

@@ -1,0 +1,187 @@
+#include "winrun/imports.h"
+
+#include "winposix/loader.h"
+#include "winrun/adapters.h"
+#include "winrun/switch.h"
+
+#include <cstring>
+#include <sys/mman.h>
+
+namespace winrun {
+namespace {
+
+struct Import {
+  const char* name;
+  uint16_t argumentBytes;
+  bool callerCleans; // cdecl: the variadic functions
+  Adapter adapter;
+};
+
+#define SLOT(function)                                                                             \
+  {                                                                                                \
+#function, SlotAdapter < &::function> ::kArgumentBytes, false,                                 \
+        &SlotAdapter < &::function> ::Call                                                         \
+  }
+#define WIDTH(function, arguments)                                                                 \
+  { #function, 4 * (arguments), false, &adapters::function }
+
+// The layer's functions that reach a 32-bit program. The vectored exception handlers, pipes and
+// the stack limits query are left out: they are absent from the systems the program targets,
+// and the runner dispatches exceptions only through fs:[0].
+const Import kImports[] = {
+    SLOT(GetLastError),
+    SLOT(SetLastError),
+    SLOT(GetModuleHandleA),
+    WIDTH(GetProcAddress, 2),
+    SLOT(LoadLibraryA),
+    SLOT(FreeLibrary),
+    SLOT(GetModuleFileNameA),
+    SLOT(GetCommandLineA),
+    SLOT(GetEnvironmentVariableA),
+    SLOT(SetEnvironmentVariableA),
+    SLOT(ExitProcess),
+    SLOT(GetCurrentProcess),
+    SLOT(GetCurrentProcessId),
+    WIDTH(GetProcessAffinityMask, 3),
+    SLOT(SetProcessAffinityMask),
+    SLOT(GetVersion),
+    SLOT(GetVersionExA),
+    WIDTH(GetSystemInfo, 1),
+    SLOT(VirtualAlloc),
+    SLOT(VirtualFree),
+    SLOT(VirtualProtect),
+    SLOT(GetProcessHeap),
+    SLOT(HeapAlloc),
+    SLOT(HeapSize),
+    SLOT(HeapFree),
+    SLOT(TlsAlloc),
+    SLOT(TlsFree),
+    SLOT(TlsGetValue),
+    SLOT(TlsSetValue),
+    WIDTH(InitializeCriticalSection, 1),
+    WIDTH(InitializeCriticalSectionAndSpinCount, 2),
+    WIDTH(SetCriticalSectionSpinCount, 2),
+    WIDTH(EnterCriticalSection, 1),
+    WIDTH(LeaveCriticalSection, 1),
+    WIDTH(DeleteCriticalSection, 1),
+    SLOT(Sleep),
+    SLOT(GetTickCount),
+    SLOT(GetProcessTimes),
+    SLOT(GetLocalTime),
+    SLOT(GetSystemTime),
+    WIDTH(CreateThread, 6),
+    SLOT(ResumeThread),
+    SLOT(WaitForSingleObject),
+    SLOT(GetExitCodeThread),
+    SLOT(GetCurrentThreadId),
+    SLOT(GetCurrentThread),
+    SLOT(SetThreadAffinityMask),
+    SLOT(GetCurrentProcessorNumber),
+    WIDTH(NtCurrentTeb, 0),
+    SLOT(GetStdHandle),
+    SLOT(SetStdHandle),
+    SLOT(WriteFile),
+    SLOT(ReadFile),
+    SLOT(CloseHandle),
+    SLOT(CreateFileA),
+    SLOT(DeleteFileA),
+    SLOT(GetFileAttributesA),
+    SLOT(SetFileAttributesA),
+    SLOT(SetCurrentDirectoryA),
+    SLOT(SetFilePointer),
+    SLOT(GetFileSize),
+    SLOT(SetEndOfFile),
+    SLOT(DeviceIoControl),
+    SLOT(CreateFileMappingA),
+    SLOT(MapViewOfFile),
+    SLOT(UnmapViewOfFile),
+    SLOT(ReadConsoleInputA),
+    SLOT(GetConsoleTitleA),
+    SLOT(SetConsoleTitleA),
+    SLOT(GetLargestConsoleWindowSize),
+    SLOT(SetConsoleScreenBufferSize),
+    SLOT(SetConsoleWindowInfo),
+    SLOT(GetConsoleScreenBufferInfo),
+    SLOT(Beep),
+    SLOT(MessageBoxA),
+    SLOT(FindWindowA),
+    SLOT(GetWindowPlacement),
+    SLOT(SetWindowPos),
+    SLOT(GetSystemMetrics),
+    WIDTH(EnumDisplayMonitors, 4),
+    SLOT(GetMonitorInfoA),
+    {"wsprintfA", 0, true, &adapters::wsprintfA},
+    WIDTH(RegOpenKeyExA, 5),
+    SLOT(RegCloseKey),
+    SLOT(CreateToolhelp32Snapshot),
+    WIDTH(Process32First, 2),
+    WIDTH(Process32Next, 2),
+    SLOT(ProcessIdToSessionId),
+    SLOT(OpenProcess),
+    SLOT(EnumProcesses),
+    WIDTH(EnumProcessModules, 4),
+    WIDTH(GetModuleFileNameExA, 4),
+    WIDTH(NtQueryInformationProcess, 5),
+};
+#undef SLOT
+#undef WIDTH
+
+constexpr uint32_t kImportCount = sizeof kImports / sizeof kImports[0];
+constexpr uint32_t kStubSize = 16;
+uint8_t* stubs = nullptr;
+uint32_t defaultStack = 1 << 20;
+
+void Put32(uint8_t* at, uint32_t value) {
+  std::memcpy(at, &value, sizeof value);
+}
+
+} // namespace
+
+bool BuildStubs() {
+  const size_t size = (kImportCount * kStubSize + 0xFFF) & ~size_t{0xFFF};
+  void* page =
+      winposix::MapForProgram(size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (page == MAP_FAILED) return false;
+  stubs = static_cast<uint8_t*>(page);
+  std::memset(stubs, 0xCC, size);
+  const uint32_t enter = Address(reinterpret_cast<const void*>(&Enter64));
+  for (uint32_t i = 0; i < kImportCount; ++i) {
+    uint8_t* stub = stubs + i * kStubSize;
+    stub[0] = 0xB8; // mov eax, index
+    Put32(stub + 1, i);
+    stub[5] = 0x9A; // call far 0x33:Enter64
+    Put32(stub + 6, enter);
+    stub[10] = kCode64;
+    stub[11] = 0;
+    if (kImports[i].callerCleans) {
+      stub[12] = 0xC3; // ret
+    } else {
+      stub[12] = 0xC2; // ret bytes
+      stub[13] = static_cast<uint8_t>(kImports[i].argumentBytes);
+      stub[14] = static_cast<uint8_t>(kImports[i].argumentBytes >> 8);
+    }
+  }
+  return mprotect(page, size, PROT_READ | PROT_EXEC) == 0;
+}
+
+uint32_t StubFor(HMODULE module, const char* name) {
+  if (GetProcAddress(module, name) == nullptr) return 0;
+  for (uint32_t i = 0; i < kImportCount; ++i)
+    if (std::strcmp(kImports[i].name, name) == 0) return Address(stubs + i * kStubSize);
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return 0;
+}
+
+void SetDefaultStack(uint32_t reserve) {
+  defaultStack = reserve;
+}
+
+uint32_t DefaultStack() {
+  return defaultStack;
+}
+
+} // namespace winrun
+
+extern "C" uint64_t DispatchImport(uint32_t index, const uint32_t* args) {
+  return winrun::kImports[index].adapter(args);
+}
