@@ -2,10 +2,11 @@
 // alike), reads its standard output through a pipe until the prompt line has arrived, takes the
 // peak resident size from /proc, then kills it. Time runs from just before posix_spawn to the
 // read that completes the prompt line. A program given as "name=-exit:path" is timed to its exit
-// instead. Prints one line per program: name, runs, median, p10 and p90 in microseconds, and the
-// peak resident size (VmHWM) in KiB.
+// instead. A program run through another ("name=runner,program.exe") names both, comma apart.
+// Prints one line per program: name, runs, median, p10 and p90 in microseconds, and the peak
+// resident size (VmHWM) in KiB.
 //
-//   bench_startup [-n runs] name=path [name=path ...]
+//   bench_startup [-n runs] name=path[,argument] [name=path ...]
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -30,6 +31,7 @@ constexpr char kPrompt[] = "Press ^C to stop CPU stress test...";
 struct Program {
   std::string name;
   std::string path;
+  std::string argument; // the program a runner runs; empty without one
   bool toExit = false;
   std::vector<double> micros;
   long hwmKiB = 0;
@@ -63,7 +65,10 @@ bool RunOnce(Program& program) {
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   std::string exitArg = "-exit";
-  char* argv[] = {program.path.data(), program.toExit ? exitArg.data() : nullptr, nullptr};
+  char* argv[4] = {program.path.data()};
+  int argc = 1;
+  if (!program.argument.empty()) argv[argc++] = program.argument.data();
+  if (program.toExit) argv[argc++] = exitArg.data();
   pid_t pid = 0;
   const double start = Now();
   const int failed = posix_spawn(&pid, program.path.c_str(), &actions, nullptr, argv, environ);
@@ -129,6 +134,11 @@ int main(int argc, char** argv) {
     if (program.path.rfind("-exit:", 0) == 0) {
       program.toExit = true;
       program.path.erase(0, 6);
+    }
+    const size_t comma = program.path.find(',');
+    if (comma != std::string::npos) {
+      program.argument = program.path.substr(comma + 1);
+      program.path.erase(comma);
     }
     programs.push_back(program);
   }
