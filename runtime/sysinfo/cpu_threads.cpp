@@ -18,10 +18,9 @@ bool IdentifyOnEveryProcessor() {
     auto* thread = new CpuIdThread(i, true);
     if (thread == nullptr) continue;
     thread->SetAffinity(1u << (i % 32));
-    thread->Start();
-    thread->WaitFor();
+    // Only a thread that ran has identified its processor.
+    if (thread->Start() && thread->WaitFor()) ran = true;
     delete thread;
-    ran = true;
   }
   return ran;
 }
