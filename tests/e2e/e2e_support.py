@@ -1,10 +1,15 @@
 """What the end-to-end scripts share. run_tests is the start of every script: it takes --exe
 (the program) and --runner (the emulator in front of a Windows program), runs the script's tests
 and ends with the closing line 'N passed, N failed, N skipped', where a failed subtest stands
-for its test."""
+for its test.
+
+Two runners exist: cmake/wine-run (Wine, with its own console, processes and file system
+between) and winrun (the 32-bit runner, one process on the same Linux layer as the host
+program). A script sees WINE for the first and PE32 for a 32-bit image, whichever runs it."""
 import argparse
 import contextlib
 import os
+import struct
 import subprocess
 import sys
 import time
@@ -62,6 +67,17 @@ def cpu_seconds(pid):
         total += int(fields[11]) + int(fields[12])
     return total / os.sysconf("SC_CLK_TCK")
 
+
+def is_pe32(path):
+    """True for a 32-bit x86 Windows image."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    if head[:2] != b"MZ" or len(head) < 0x40:
+        return False
+    at = struct.unpack_from("<I", head, 0x3C)[0]
+    return head[at:at + 6] == b"PE\0\0\x4c\x01"
+
+
 def run_tests(script_globals):
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
@@ -69,9 +85,14 @@ def run_tests(script_globals):
     args, rest = parser.parse_known_args()
     script_globals["EXE"] = os.path.abspath(args.exe)
     script_globals["RUNNER"] = [os.path.abspath(args.runner)] if args.runner else []
+    script_globals["WINE"] = os.path.basename(args.runner) == "wine-run"
+    script_globals["PE32"] = is_pe32(args.exe)
     result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
     failed = len({getattr(test, "test_case", test).id()
                   for test, _ in result.failures + result.errors})
     skipped = len(result.skipped)
-    print(f"{result.testsRun - failed - skipped} passed, {failed} failed, {skipped} skipped")
+    # A class skipped in setUpClass counts as skipped without having run.
+    ran_and_skipped = sum(isinstance(test, unittest.TestCase) for test, _ in result.skipped)
+    print(f"{result.testsRun - failed - ran_and_skipped} passed, {failed} failed, "
+          f"{skipped} skipped")
     return 0 if result.wasSuccessful() else 1

@@ -20,6 +20,7 @@ from e2e_support import cpu_seconds, environment, read_until, run_tests, still_r
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
+WINE = False
 PROMPT = b"Press ^C to stop CPU stress test...\r\n"
 BANNER_START = b"Calvisto 1.1  "
 # Lines of the pool's report at exit; with -~LeakReport it appears only for blocks not released.
@@ -152,7 +153,7 @@ def memory_mode(err):
 class EnvironmentTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if RUNNER:
+        if WINE:
             raise unittest.SkipTest("descriptors, sessions and the raw environment are those of "
                                     "the Linux layer; Wine puts its own between")
 

@@ -22,6 +22,7 @@ from e2e_support import environment, reaped, run_tests, still_running
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
+WINE = False
 
 # Lookups of the exit path, in its order, for a failing run without any of these options.
 EXIT_LOOKUPS = ["BeepOnError", "BeepAtExit", "ExitOk", "KeyWait", "NoKeyWait", "MemPeak",
@@ -127,7 +128,7 @@ class Exit(unittest.TestCase):
             rc, out, err = run("-~NoMain", "-~SelfDelete", exe=copy)
             self.assertEqual((rc, out, err), (0, b"", b""))
             # Windows refuses to delete a running image; the exit goes on all the same.
-            if not RUNNER:
+            if not WINE:
                 self.assertFalse(os.path.exists(copy))
 
 

@@ -17,6 +17,7 @@ from e2e_support import environment, reaped, run_tests, still_running
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
+WINE = False
 LAUNCHER = "CvLaunch.exe"
 UNKNOWN = b"Unknown command-line argument: '-x'\r\n"
 # Starts the program as a child of the shell, which waits for it.
@@ -38,7 +39,7 @@ def other_launchers(mine):
 
 class KeyWaitUnderTheLauncher(unittest.TestCase):
     def setUp(self):
-        if RUNNER:
+        if WINE:
             self.skipTest("Wine's console does not read the controlling terminal as CONIN$")
         self.folder = tempfile.mkdtemp()
         self.master, self.slave = os.openpty()
@@ -59,7 +60,7 @@ class KeyWaitUnderTheLauncher(unittest.TestCase):
             os.setsid()
             fcntl.ioctl(self.slave, termios.TIOCSCTTY, 0)
 
-        return subprocess.Popen([shell, "-c", SCRIPT, EXE, *args], stdin=self.slave,
+        return subprocess.Popen([shell, "-c", SCRIPT, *RUNNER, EXE, *args], stdin=self.slave,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 env=environment(), preexec_fn=attach)
 

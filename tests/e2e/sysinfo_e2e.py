@@ -12,6 +12,8 @@ from e2e_support import run_tests
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
+WINE = False
+PE32 = False
 UNKNOWN = "Unknown command-line argument: '-x'"
 VENDOR_CODES = {"GenuineIntel": 1, "AuthenticAMD": 2, "CentaurHauls": 3, "GenuineTMx86": 4}
 REGISTERS = r"([0-9A-F]{8}),([0-9A-F]{8}),([0-9A-F]{8}),([0-9A-F]{8})"
@@ -143,13 +145,26 @@ class SystemDescription(unittest.TestCase):
         self.assertEqual(len(got), 2, got)
         self.assertEqual(got[1], UNKNOWN)
         line = got[0]
-        if RUNNER:
+        if WINE:
             self.assertRegex(line, r"^Windows [^\[]+ \d+\.\d+ .*Build \d+( \[.*\])? \[WINE\]$")
+            return
+        # The layer's version record: the NT family as XP, and the host where the service pack
+        # would be. A 64-bit process has no processor part; a 32-bit one names the processor
+        # by its brand string, and how many there are.
+        uname = os.uname()
+        m = re.fullmatch(r"Windows XP 5\.1 (?:\((?:(\d+)x )?(.+?)( Hyper-Threading)?\) )?"
+                         r"Build 2600 \[(.*)\]", line)
+        self.assertTrue(m, line)
+        self.assertEqual(m.group(4), f"{uname.sysname} {uname.release}")
+        if not PE32:
+            self.assertIsNone(m.group(2), line)
+            return
+        self.assertEqual(m.group(2), cpuinfo()["model name"])
+        cpus = os.cpu_count()
+        if m.group(3):
+            self.assertLessEqual(int(m.group(1)), cpus, line)  # packages, not processors
         else:
-            # The layer's version record: the NT family as XP, and the host where the service
-            # pack would be. A 64-bit process has no processor part.
-            uname = os.uname()
-            self.assertEqual(line, f"Windows XP 5.1 Build 2600 [{uname.sysname} {uname.release}]")
+            self.assertEqual(int(m.group(1) or 1), cpus, line)
 
     def test_line_comes_after_the_other_start_up_lines(self):
         rc, out, err = run("-x", "-~SysInfo", "-~ShowCpuClass")

@@ -22,8 +22,10 @@ Every n is tried (complete coverage). --stride K tries only every K-th n between
 the last 20 of a point with many calls, for quicker runs by hand. The sweep runs a copy of the
 program, so a build beside it cannot replace the file under it.
 
-Usage: failure_sweep.py --exe build/host-asan/app/calvisto [--jobs N] [--only NAME[,NAME]]
-[--points POINT[,POINT]] [--modes pool,page,heap] [--stride K] [--verbose]
+A 32-bit image runs through its runner (--runner scripts/winrun), which shares the layer.
+
+Usage: failure_sweep.py --exe build/host-asan/app/calvisto [--runner R] [--jobs N]
+[--only NAME[,NAME]] [--points POINT[,POINT]] [--modes pool,page,heap] [--stride K] [--verbose]
 """
 import argparse
 import concurrent.futures
@@ -143,8 +145,9 @@ class Outcome:
 
 
 class Sweep:
-    def __init__(self, exe, root, verbose):
+    def __init__(self, exe, runner, root, verbose):
         self.exe = exe
+        self.runner = runner
         self.root = root
         self.verbose = verbose
         self.baselines = {}
@@ -188,8 +191,9 @@ class Sweep:
         o = Outcome()
         o.kernel = o.hung = False
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            proc = subprocess.Popen([self.exe, *args], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                                    stdout=out, stderr=err, start_new_session=True)
+            proc = subprocess.Popen([*self.runner, self.exe, *args], cwd=cwd, env=env,
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                    start_new_session=True)
             began = time.monotonic()
             while True:
                 try:
@@ -229,7 +233,7 @@ class Sweep:
                 o.report[point] = (int(calls), int(armed), reached == "1")
         o.command = " ".join(f"{k}={env[k]!r}" for k in
                              ("_Heap_Mgr_", "_GlobSysArgs_", "CALVISTO_FAIL") if k in env)
-        o.command += " " + " ".join(repr(a) for a in [self.exe, *args])
+        o.command += " " + " ".join(repr(a) for a in [*self.runner, self.exe, *args])
         shutil.rmtree(folder, ignore_errors=True)
         return o
 
@@ -361,6 +365,7 @@ class Sweep:
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--runner", default="")
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--only", default="", help="scenario names, comma-separated")
     parser.add_argument("--points", default="", help="failure points, comma-separated")
@@ -378,7 +383,8 @@ def main():
         # A copy of the program: a build beside the sweep may replace the one in the build tree.
         copy = os.path.join(root, os.path.basename(exe))
         shutil.copy2(exe, copy)
-        sweep = Sweep(copy, root, args.verbose)
+        runner = [os.path.abspath(args.runner)] if args.runner else []
+        sweep = Sweep(copy, runner, root, args.verbose)
         sweep.exe_path = os.path.realpath(copy)
         with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
             for f in [pool.submit(sweep.baseline, s, m) for s in scenarios for m in modes]:
