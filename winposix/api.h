@@ -64,6 +64,7 @@ typedef LONG_PTR(WINAPI* FARPROC)();
 #define ERROR_NO_DATA 232L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_BAD_LENGTH 24L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
 
 // Process heap.
 #define HEAP_NO_SERIALIZE 0x00000001
@@ -426,6 +427,32 @@ typedef struct _PROCESS_BASIC_INFORMATION {
   ULONG_PTR UniqueProcessId;
   ULONG_PTR InheritedFromUniqueProcessId;
 } PROCESS_BASIC_INFORMATION;
+// The native process list (NtQuerySystemInformation, SystemProcessInformation): one record per
+// process, NextEntryOffset apart (0 in the last), each image name (the file's name only, in
+// UTF-16) behind its record.
+typedef uint16_t USHORT;
+typedef uint16_t WCHAR;
+typedef WCHAR* PWSTR;
+typedef struct _UNICODE_STRING {
+  USHORT Length; // bytes, without a terminator
+  USHORT MaximumLength;
+  PWSTR Buffer;
+} UNICODE_STRING;
+#define SystemProcessInformation 5
+typedef struct _SYSTEM_PROCESS_INFORMATION {
+  ULONG NextEntryOffset;
+  ULONG NumberOfThreads;
+  BYTE Reserved1[48];
+  UNICODE_STRING ImageName;
+  LONG BasePriority;
+  HANDLE UniqueProcessId;
+  HANDLE InheritedFromUniqueProcessId;
+  ULONG HandleCount;
+  ULONG SessionId;
+  BYTE Reserved2[sizeof(void*) == 8 ? 0x98 : 0x64];
+} SYSTEM_PROCESS_INFORMATION;
+NTSTATUS WINAPI NtQuerySystemInformation(ULONG infoClass, PVOID info, ULONG length,
+                                         PULONG returned);
 HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
 BOOL WINAPI Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry);
 BOOL WINAPI Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry);
@@ -532,7 +559,6 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID address);
 #define VK_INSERT 0x2D
 #define VK_DELETE 0x2E
 #define VK_F1 0x70
-typedef uint16_t WCHAR;
 typedef struct _KEY_EVENT_RECORD {
   BOOL bKeyDown;
   WORD wRepeatCount;

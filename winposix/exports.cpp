@@ -13,10 +13,15 @@ namespace {
 
 struct Module {
   const char* name;
-  char image; // a module handle is the address of this byte
+  char image;   // a module handle is the address of this byte
+  bool removed; // as on a system without the library
 };
 
-Module modules[] = {{"kernel32", 0}, {"user32", 0}, {"advapi32", 0}, {"ntdll", 0}, {"psapi", 0}};
+Module modules[] = {{"kernel32", 0, false},
+                    {"user32", 0, false},
+                    {"advapi32", 0, false},
+                    {"ntdll", 0, false},
+                    {"psapi", 0, false}};
 constexpr int kKernel32 = 0, kUser32 = 1, kModuleCount = 5;
 
 struct Export {
@@ -126,6 +131,7 @@ const Export exports[] = {
     EXPORT(4, EnumProcessModules),
     EXPORT(4, GetModuleFileNameExA),
     EXPORT(3, NtQueryInformationProcess), // ntdll
+    EXPORT(3, NtQuerySystemInformation),
 };
 #undef EXPORT
 
@@ -151,6 +157,13 @@ void RemoveExport(const char* name) {
 void RestoreExports() {
   std::lock_guard<std::mutex> hold(removedLock);
   Removed().clear();
+  for (Module& m : modules) m.removed = false;
+}
+
+void RemoveModule(const char* name) {
+  std::lock_guard<std::mutex> hold(removedLock);
+  for (Module& m : modules)
+    if (strcasecmp(m.name, name) == 0) m.removed = true;
 }
 
 } // namespace winposix
@@ -159,8 +172,10 @@ extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
   if (name == nullptr) return winposix::ProgramImage();
   size_t length = strlen(name);
   if (length > 4 && strcasecmp(name + length - 4, ".dll") == 0) length -= 4;
+  std::lock_guard<std::mutex> hold(removedLock);
   for (int i = 0; i < kModuleCount; ++i)
-    if (strlen(modules[i].name) == length && strncasecmp(name, modules[i].name, length) == 0)
+    if (strlen(modules[i].name) == length && strncasecmp(name, modules[i].name, length) == 0 &&
+        !modules[i].removed)
       return HandleOf(i);
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;

@@ -52,13 +52,17 @@ BOOL EmulatedGetProcessAffinityMask(HANDLE process, DWORD_PTR* processMaskOut,
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  *processMaskOut = processMask;
-  *systemMaskOut = AllProcessors(record.processors);
+  *processMaskOut = record.affinityUnsupported ? 1 : processMask;
+  *systemMaskOut = record.affinityUnsupported ? 1 : AllProcessors(record.processors);
   return TRUE;
 }
 
 BOOL EmulatedSetProcessAffinityMask(HANDLE process, DWORD_PTR mask) {
   std::lock_guard<std::mutex> hold(machineLock);
+  if (record.affinityUnsupported) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+  }
   if (!IsCurrentProcess(process) || mask == 0 || (mask & ~AllProcessors(record.processors)) != 0 ||
       (mask & ~static_cast<DWORD_PTR>(record.refusedMask)) == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);

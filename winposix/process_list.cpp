@@ -368,6 +368,51 @@ extern "C" NTSTATUS WINAPI NtQueryInformationProcess(HANDLE process, ULONG infoC
   return 0;
 }
 
+// Records of the native process list: 8-byte aligned, each name right behind its record.
+extern "C" NTSTATUS WINAPI NtQuerySystemInformation(ULONG infoClass, PVOID info, ULONG length,
+                                                    PULONG returned) {
+  if (infoClass != SystemProcessInformation) return STATUS_INVALID_INFO_CLASS;
+  std::vector<uint8_t> list;
+  size_t previous = 0;
+  for (DWORD id : ProcessIds()) {
+    const PROCESSENTRY32 entry = RecordOf(id);
+    const char* slash = strrchr(entry.szExeFile, '/');
+    const char* name = slash != nullptr ? slash + 1 : entry.szExeFile;
+    const size_t nameLength = strlen(name);
+    const size_t at = list.size();
+    if (at != 0)
+      reinterpret_cast<SYSTEM_PROCESS_INFORMATION*>(list.data() + previous)->NextEntryOffset =
+          static_cast<ULONG>(at - previous);
+    list.resize(at + ((sizeof(SYSTEM_PROCESS_INFORMATION) + 2 * (nameLength + 1) + 7) & ~7u));
+    SYSTEM_PROCESS_INFORMATION record;
+    memset(&record, 0, sizeof record);
+    record.NumberOfThreads = entry.cntThreads;
+    record.BasePriority = entry.pcPriClassBase;
+    record.UniqueProcessId = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(id));
+    record.InheritedFromUniqueProcessId =
+        reinterpret_cast<HANDLE>(static_cast<uintptr_t>(entry.th32ParentProcessID));
+    DWORD session = 0;
+    if (ProcessIdToSessionId(id, &session)) record.SessionId = session;
+    record.ImageName.Length = static_cast<USHORT>(2 * nameLength);
+    record.ImageName.MaximumLength = static_cast<USHORT>(2 * (nameLength + 1));
+    WCHAR* text = reinterpret_cast<WCHAR*>(list.data() + at + sizeof record);
+    for (size_t i = 0; i < nameLength; ++i) text[i] = static_cast<uint8_t>(name[i]);
+    memcpy(list.data() + at, &record, sizeof record);
+    previous = at;
+  }
+  if (returned != nullptr) *returned = static_cast<ULONG>(list.size());
+  if (info == nullptr || length < list.size()) return STATUS_INFO_LENGTH_MISMATCH;
+  memcpy(info, list.data(), list.size());
+  // The names' addresses hold only once the records lie where the caller wants them.
+  for (size_t at = 0; at < list.size();) {
+    auto* record = reinterpret_cast<SYSTEM_PROCESS_INFORMATION*>(static_cast<uint8_t*>(info) + at);
+    record->ImageName.Buffer = reinterpret_cast<PWSTR>(record + 1);
+    if (record->NextEntryOffset == 0) break;
+    at += record->NextEntryOffset;
+  }
+  return 0;
+}
+
 // The layer's modules are always present: loading one gives its handle, and freeing it keeps it.
 extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR name) {
   if (name == nullptr) {

@@ -26,8 +26,10 @@ unsigned CallCount(FailPoint point);
 // A whole program is given its failure in the environment instead (winposix/fail_env.h):
 // CALVISTO_FAIL="Point:n[:persistent]", with a report of the calls in CALVISTO_FAIL_REPORT.
 
-// Makes GetProcAddress answer "missing" for a function, as on an older Windows.
+// Makes GetProcAddress answer "missing" for a function, and GetModuleHandleA and LoadLibraryA
+// for a library ("psapi"), as on an older Windows; RestoreExports brings both back.
 void RemoveExport(const char* name);
+void RemoveModule(const char* name);
 void RestoreExports();
 
 // The version record GetVersionExA and GetVersion report. By default: NT family, 5.1, build
@@ -65,12 +67,14 @@ void SetImageKind(ImageKind kind);
 // the process mask in the layer (all processors at first) instead of pinning host threads,
 // GetCurrentProcessorNumber answers the lowest processor of that mask, and
 // SetProcessAffinityMask refuses a mask made only of processors of refusedMask. architecture
-// and level replace the host's when set (not ~0u).
+// and level replace the host's when set (not ~0u). With affinityUnsupported the setter fails
+// with ERROR_CALL_NOT_IMPLEMENTED and the getter reports both masks as 1, as on Windows 95/98/Me.
 struct SystemRecord {
   unsigned processors;
   unsigned architecture = ~0u;
   unsigned level = ~0u;
   unsigned long long refusedMask = 0;
+  bool affinityUnsupported = false;
 };
 void SetSystemRecord(const SystemRecord& record);
 // The emulated machine's process mask (0 without one).

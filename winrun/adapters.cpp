@@ -41,6 +41,17 @@ struct BasicInformation32 {
 };
 static_assert(sizeof(BasicInformation32) == 24);
 
+struct ProcessRecord32 {
+  uint32_t NextEntryOffset, NumberOfThreads;
+  uint8_t Reserved1[48];
+  uint16_t NameLength, NameMaximumLength;
+  uint32_t NameBuffer;
+  int32_t BasePriority;
+  uint32_t UniqueProcessId, InheritedFromUniqueProcessId, HandleCount, SessionId;
+  uint8_t Reserved2[0x64];
+};
+static_assert(sizeof(ProcessRecord32) == 0xB8);
+
 // A 32-bit critical section stands for one of the layer's, kept here by its address.
 std::mutex sectionsLock;
 std::unordered_map<uint32_t, CRITICAL_SECTION*>& Sections() {
@@ -316,6 +327,59 @@ uint64_t EnumProcessModules(const uint32_t* args) {
 uint64_t GetModuleFileNameExA(const uint32_t* args) {
   return ::GetModuleFileNameExA(Pointer<void>(args[0]), ModuleFromSlot(args[1]),
                                 Pointer<char>(args[2]), args[3]);
+}
+
+// The layer's list, each record rewritten in the 32-bit layout with its name behind it.
+uint64_t NtQuerySystemInformation(const uint32_t* args) {
+  if (args[0] != SystemProcessInformation) return static_cast<uint32_t>(STATUS_INVALID_INFO_CLASS);
+  std::vector<uint8_t> wide(64 * 1024);
+  ULONG size = 0;
+  NTSTATUS status;
+  while ((status = ::NtQuerySystemInformation(SystemProcessInformation, wide.data(),
+                                              static_cast<ULONG>(wide.size()), &size)) ==
+         STATUS_INFO_LENGTH_MISMATCH)
+    wide.resize(size + 4096);
+  if (status != 0) return static_cast<uint32_t>(status);
+  std::vector<uint8_t> narrow;
+  size_t previous = 0;
+  for (size_t at = 0; at < size;) {
+    const auto* record = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(wide.data() + at);
+    const size_t here = narrow.size();
+    if (here != 0)
+      reinterpret_cast<ProcessRecord32*>(narrow.data() + previous)->NextEntryOffset =
+          static_cast<uint32_t>(here - previous);
+    const size_t name = record->ImageName.MaximumLength;
+    narrow.resize(here + ((sizeof(ProcessRecord32) + name + 7) & ~size_t{7}));
+    ProcessRecord32 copy = {};
+    copy.NumberOfThreads = record->NumberOfThreads;
+    copy.NameLength = record->ImageName.Length;
+    copy.NameMaximumLength = record->ImageName.MaximumLength;
+    copy.BasePriority = record->BasePriority;
+    copy.UniqueProcessId =
+        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(record->UniqueProcessId));
+    copy.InheritedFromUniqueProcessId =
+        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(record->InheritedFromUniqueProcessId));
+    copy.HandleCount = record->HandleCount;
+    copy.SessionId = record->SessionId;
+    std::memcpy(narrow.data() + here, &copy, sizeof copy);
+    if (record->ImageName.Buffer != nullptr)
+      std::memcpy(narrow.data() + here + sizeof copy, record->ImageName.Buffer, name);
+    previous = here;
+    if (record->NextEntryOffset == 0) break;
+    at += record->NextEntryOffset;
+  }
+  if (args[3] != 0) *Pointer<uint32_t>(args[3]) = static_cast<uint32_t>(narrow.size());
+  if (args[1] == 0 || args[2] < narrow.size())
+    return static_cast<uint32_t>(STATUS_INFO_LENGTH_MISMATCH);
+  uint8_t* out = Pointer<uint8_t>(args[1]);
+  std::memcpy(out, narrow.data(), narrow.size());
+  for (size_t at = 0; at < narrow.size();) {
+    auto* record = reinterpret_cast<ProcessRecord32*>(out + at);
+    record->NameBuffer = Address(record + 1);
+    if (record->NextEntryOffset == 0) break;
+    at += record->NextEntryOffset;
+  }
+  return 0;
 }
 
 uint64_t NtQueryInformationProcess(const uint32_t* args) {

@@ -27,6 +27,7 @@ WINRUN_ADAPTER(Process32Next);
 WINRUN_ADAPTER(EnumProcessModules);
 WINRUN_ADAPTER(GetModuleFileNameExA);
 WINRUN_ADAPTER(NtQueryInformationProcess);
+WINRUN_ADAPTER(NtQuerySystemInformation);
 #undef WINRUN_ADAPTER
 
 } // namespace winrun::adapters

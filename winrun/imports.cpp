@@ -122,6 +122,7 @@ const Import kImports[] = {
     WIDTH(EnumProcessModules, 4),
     WIDTH(GetModuleFileNameExA, 4),
     WIDTH(NtQueryInformationProcess, 5),
+    WIDTH(NtQuerySystemInformation, 4),
 };
 #undef SLOT
 #undef WIDTH

@@ -3,6 +3,7 @@
 // and its entry point entered in 32-bit mode; the exit code is the program's.
 #include "winposix/fail_env.h"
 #include "winposix/loader.h"
+#include "winposix/old_systems.h"
 #include "winrun/faults.h"
 #include "winrun/imports.h"
 #include "winrun/pe_image.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
   winposix::SetProgramModule(winrun::Pointer<HINSTANCE__>(image.base), path);
   winposix::KeepProcessArguments(argc - 1, argv + 1);
   winposix::ArmFailuresFromEnvironment();
+  winposix::ArmSystemFromEnvironment();
   winrun::SetDefaultStack(image.stackReserve);
   winrun::CatchFaults();
   winrun::Thread32 thread;

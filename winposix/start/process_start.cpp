@@ -6,6 +6,7 @@
 #include "runtime/startup/startup.h"
 #include "winposix/fail_env.h"
 #include "winposix/internal.h"
+#include "winposix/old_systems.h"
 
 namespace {
 
@@ -13,6 +14,7 @@ namespace {
 __attribute__((constructor)) void StartProcess(int argc, char** argv, char**) {
   winposix::KeepProcessArguments(argc, argv);
   winposix::ArmFailuresFromEnvironment();
+  winposix::ArmSystemFromEnvironment();
   RuntimeStart();
 }
 
