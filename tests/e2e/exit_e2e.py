@@ -94,7 +94,6 @@ class Exit(unittest.TestCase):
         cases = [
             (["-x", "-~ExitCode"], 9, ["ExitCode: 9"]),
             (["-~NoMain", "-~ExitCode"], 0, ["ExitCode: 0"]),
-            (["-Affinity:junk", "-~ExitCode"], 0, ["ExitCode: 0"]),
             (["-x", "-~ExitOk", "-~ExitCode"], 0, ["ExitCode: 0"]),
             (["-x", "-~ExitOk", "-~BeepOnError"], 0, []),
             (["-x"], 9, []),

@@ -105,16 +105,21 @@ class Stress(unittest.TestCase):
             (["-affinity:2"], 9, b"-affinity:2"),
             (["-Affinity"], 9, b"-Affinity"),
             (["-x", "-Affinity:1"], 9, b"-x"),
-            (["-v", "-Affinity:"], 0, None),
-            (["-Affinity:junk"], 0, None),
+            # No value reads as mask 0; a processor the machine lacks cannot be had either.
+            (["-v", "-Affinity:"], 10, 0),
+            (["-Affinity:junk"], 10, 0),
         ]
+        if os.cpu_count() < 32:
+            cases.append(([f"-Affinity:{1 << os.cpu_count():#x}"], 10, 1 << os.cpu_count()))
         for args, code, unknown in cases:
             with self.subTest(args=args):
                 rc, out, err = run(*args)
                 self.assertEqual(rc, code)
                 self.assertTrue(out.startswith(BANNER_START), out)
-                if unknown is None:
-                    self.assertEqual(err, b"")
+                if isinstance(unknown, int):
+                    offered = b"[0-9A-F]+" if WINE else b"%X" % ((1 << os.cpu_count()) - 1)
+                    self.assertRegex(err, b"^Affinity mask 0x%X rejected: this system offers "
+                                          b"processors 0x" % unknown + offered + b"\r\n$")
                     self.assertTrue(out.endswith(b"\r\n\r\n"), out)
                     self.assertNotIn(PROMPT, out)
                     continue

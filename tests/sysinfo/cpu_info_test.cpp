@@ -1,3 +1,4 @@
+#include "app/stress.h"
 #include "recorded.h"
 #include "sysinfo_fixture.h"
 
@@ -91,6 +92,35 @@ TEST_F(CpuInfoTest, NameAndSseEdgeCases) {
     EXPECT_EQ(CpuInfo.HasSSE, c.hasSse);
     ComputeProcessorClass();
     EXPECT_EQ(RuntimeState.ProcessorClass, c.processorClass);
+  }
+}
+
+// The loop is SSE code: without usable SSE the driver says why in one line and refuses before
+// it allocates or pins anything, instead of faulting at the loop's first instruction.
+TEST_F(CpuInfoTest, WithoutUsableSseTheDriverRefusesInOneLine) {
+  const auto family6 = [](uint32_t edx) {
+    return recorded::Processor{
+        "p6", {recorded::Vendor(1, "GenuineIntel"), Leaf(1, 0x686, 0, 0, edx)}, false, 0};
+  };
+  const struct {
+    const char* what;
+    recorded::Processor processor;
+    bool sseStateOff;
+    const char* line;
+  } cases[] = {
+      {"no SSE bit", family6(0x0183FBFF), false,
+       "This processor has no SSE; the stress test needs it"},
+      {"SSE state off", family6(0x0383FBFF), true,
+       "Windows has not enabled SSE on this processor; the stress test needs it"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Reset();
+    recorded::Replay replay(c.processor, nullptr, c.sseStateOff);
+    IdentifyCpu(false);
+    Lines error(STD_ERROR_HANDLE);
+    EXPECT_EQ(RunStress(1), kExitNoSse);
+    EXPECT_EQ(error.Finish(), std::vector<std::string>{c.line});
   }
 }
 
