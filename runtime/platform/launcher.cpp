@@ -26,6 +26,7 @@ constexpr auto kModulesFunction = Scramble("EnumProcessModules");
 constexpr auto kModuleNameFunction = Scramble("GetModuleFileNameExA");
 constexpr auto kNativeModule = Scramble("ntdll.dll");
 constexpr auto kProcessQueryFunction = Scramble("NtQueryInformationProcess");
+constexpr auto kSystemQueryFunction = Scramble("NtQuerySystemInformation");
 
 template <uint32_t Size> struct Revealed {
   template <size_t N> explicit Revealed(const ScrambledName<N>& name) {
@@ -69,6 +70,29 @@ static_assert(sizeof(BasicProcessInfo) == 24 && offsetof(BasicProcessInfo, Paren
               "the basic process information");
 #endif
 
+// A record of the native process list (SystemProcessInformation); the image name (the file's
+// name only, UTF-16) lies behind it.
+struct NativeProcessRecord {
+  ULONG NextEntryOffset;
+  ULONG Threads;
+  BYTE Reserved[48];
+  uint16_t NameLength; // bytes
+  uint16_t NameCapacity;
+  const uint16_t* Name;
+  LONG BasePriority;
+  ULONG_PTR ProcessId;
+  ULONG_PTR ParentProcessId;
+  ULONG Handles;
+  ULONG SessionId;
+};
+
+#if defined(__i386__)
+static_assert(offsetof(NativeProcessRecord, Name) == 0x3C &&
+                  offsetof(NativeProcessRecord, ParentProcessId) == 0x48 &&
+                  offsetof(NativeProcessRecord, SessionId) == 0x50,
+              "the native process record");
+#endif
+
 typedef HANDLE(WINAPI* SnapshotFunction)(DWORD flags, DWORD processId);
 typedef BOOL(WINAPI* ProcessWalkFunction)(HANDLE snapshot, ProcessRecord* record);
 typedef BOOL(WINAPI* SessionFunction)(DWORD processId, DWORD* session);
@@ -78,6 +102,8 @@ typedef BOOL(WINAPI* ModulesFunction)(HANDLE process, HMODULE* modules, DWORD si
 typedef DWORD(WINAPI* ModuleNameFunction)(HANDLE process, HMODULE module, char* name, DWORD size);
 typedef LONG(WINAPI* ProcessQueryFunction)(HANDLE process, ULONG infoClass, void* info,
                                            ULONG length, ULONG* returned);
+typedef LONG(WINAPI* SystemQueryFunction)(ULONG infoClass, void* info, ULONG length,
+                                          ULONG* returned);
 
 template <typename Function, uint32_t BufferSize, size_t N>
 Function FindFunction(HMODULE module, const ScrambledName<N>& name) {
@@ -127,12 +153,73 @@ bool StartedFromLauncher9x(const char* launcherName, HMODULE system) {
   return seen && found && parent == candidate;
 }
 
+constexpr ULONG kSystemProcessInformation = 5;
+constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+
+// The native process list in a block of the memory manager (null when it cannot be had); the
+// list grows between two calls, so a refused size is tried again a few times.
+void* NativeProcessList(SystemQueryFunction query) {
+  ULONG size = 64 * 1024;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    void* list = AllocMem(size);
+    if (list == nullptr) return nullptr;
+    ULONG needed = 0;
+    const LONG status = query(kSystemProcessInformation, list, size, &needed);
+    if (status == 0) return list;
+    FreeMem(list);
+    if (status != kInfoLengthMismatch || needed > 0x4000000) return nullptr;
+    size = needed + 16 * 1024;
+  }
+  return nullptr;
+}
+
+bool IsLauncherNamed(const NativeProcessRecord& record, const char* launcherName) {
+  char name[kModuleNameSize];
+  uint32_t length = record.Name != nullptr ? record.NameLength / 2 : 0;
+  if (length >= sizeof name) length = sizeof name - 1;
+  for (uint32_t i = 0; i < length; ++i)
+    name[i] = record.Name[i] < 0x80 ? static_cast<char>(record.Name[i]) : '?';
+  name[length] = 0;
+  return IsLauncher(name, launcherName);
+}
+
+// NT 4.0 has no psapi.dll: the native process list holds every process's image name, parent and
+// session instead.
+bool StartedFromLauncherNative(const char* launcherName) {
+  const Revealed<20> nativeName(kNativeModule);
+  const HMODULE native = GetModuleHandleA(nativeName);
+  const auto query = native != nullptr
+                         ? FindFunction<SystemQueryFunction, 40>(native, kSystemQueryFunction)
+                         : nullptr;
+  void* list = query != nullptr ? NativeProcessList(query) : nullptr;
+  if (list == nullptr) return false;
+  const DWORD self = GetCurrentProcessId();
+  const NativeProcessRecord* own = nullptr;
+  for (const auto* record = static_cast<const NativeProcessRecord*>(list);;) {
+    if (record->ProcessId == self) own = record;
+    if (record->NextEntryOffset == 0) break;
+    record = reinterpret_cast<const NativeProcessRecord*>(reinterpret_cast<const char*>(record) +
+                                                          record->NextEntryOffset);
+  }
+  bool result = false;
+  if (own != nullptr) {
+    const NativeProcessRecord* candidate = nullptr;
+    for (const auto* record = static_cast<const NativeProcessRecord*>(list);;) {
+      if (record->SessionId == own->SessionId && IsLauncherNamed(*record, launcherName))
+        candidate = record;
+      if (record->NextEntryOffset == 0) break;
+      record = reinterpret_cast<const NativeProcessRecord*>(reinterpret_cast<const char*>(record) +
+                                                            record->NextEntryOffset);
+    }
+    result = candidate != nullptr && candidate->ProcessId == own->ParentProcessId;
+  }
+  FreeMem(list);
+  return result;
+}
+
 // The last process of the logon session whose executable is the launcher; false without one.
-bool FindLauncherNT(const char* launcherName, OpenProcessFunction open, SessionFunction session,
-                    DWORD ownSession, DWORD* candidate) {
-  const Revealed<40> libraryName(kProcessLibrary);
-  const HMODULE library = LoadLibraryA(libraryName);
-  if (library == nullptr) return false;
+bool FindLauncherNT(const char* launcherName, HMODULE library, OpenProcessFunction open,
+                    SessionFunction session, DWORD ownSession, DWORD* candidate) {
   const auto processIds = FindFunction<ProcessIdsFunction, 40>(library, kProcessIdsFunction);
   const auto modules = FindFunction<ModulesFunction, 40>(library, kModulesFunction);
   const auto moduleName = FindFunction<ModuleNameFunction, 40>(library, kModuleNameFunction);
@@ -165,7 +252,6 @@ bool FindLauncherNT(const char* launcherName, OpenProcessFunction open, SessionF
     }
   }
   FreeMem(ids);
-  FreeLibrary(library);
   return found;
 }
 
@@ -178,9 +264,14 @@ bool StartedFromLauncherNT(const char* launcherName, HMODULE system) {
   if (session != nullptr && !session(self, &ownSession)) ownSession = 0;
   const auto open = FindFunction<OpenProcessFunction, 80>(system, kOpenProcessFunction);
   if (open == nullptr) return false;
+  const Revealed<40> libraryName(kProcessLibrary);
+  const HMODULE library = LoadLibraryA(libraryName);
+  if (library == nullptr) return StartedFromLauncherNative(launcherName);
 
   DWORD candidate = 0;
-  if (!FindLauncherNT(launcherName, open, session, ownSession, &candidate)) return false;
+  const bool found = FindLauncherNT(launcherName, library, open, session, ownSession, &candidate);
+  FreeLibrary(library);
+  if (!found) return false;
 
   const HANDLE process = open(kQueryAndRead, FALSE, self);
   if (process == nullptr) return false;
