@@ -111,9 +111,10 @@ template <typename Function> Function FindUserFunction(HMODULE user, const char*
 
 } // namespace
 
+// Windows 95 and NT 4.0 predate multiple monitors and answer 0: they have the one screen.
 uint32_t MonitorCount() {
   const int count = GetSystemMetrics(SM_CMONITORS);
-  return count > 0 ? static_cast<uint32_t>(count) : 0;
+  return count > 0 ? static_cast<uint32_t>(count) : 1;
 }
 
 bool MonitorRect(uint32_t index, RECT* out) {
