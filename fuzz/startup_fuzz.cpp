@@ -37,11 +37,20 @@ std::vector<std::string> Split(const std::string& text) {
     if (i == text.size()) return args;
     std::string arg;
     bool quoted = false;
-    for (; i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t')); ++i) {
-      if (text[i] == '"')
-        quoted = !quoted;
-      else
-        arg += text[i];
+    while (i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t'))) {
+      const size_t end = text.find_first_not_of('\\', i);
+      const size_t run = (end == std::string::npos ? text.size() : end) - i; // backslashes
+      if (i + run < text.size() && text[i + run] == '"') {
+        arg.append(run / 2, '\\');
+        if (run % 2 == 1)
+          arg += '"';
+        else
+          quoted = !quoted;
+        i += run + 1;
+      } else {
+        arg.append(text, i, run > 0 ? run : 1);
+        i += run > 0 ? run : 1;
+      }
     }
     args.push_back(arg);
   }
@@ -100,10 +109,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.ArgCount = 0;
   bool overflow = false;
   SplitArgs(s.CommandLine, s.Args, kMaxArgs, &s.ArgCount, &overflow);
-  if (overflow) TraceLine("WARNING: Too many arguments!", nullptr);
   MoveOptions();
-  s.OptionsReady = true;
   AddEnvOptions();
+  s.OptionsReady = true;
+  if (overflow) TraceLine("WARNING: Too many arguments!", nullptr);
   {
     char path[1024];
     const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(s.ModuleBase), path, sizeof path);

@@ -48,6 +48,7 @@ typedef LONG_PTR(WINAPI* FARPROC)();
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_NOT_READY 21L
 #define ERROR_SHARING_VIOLATION 32L
+#define ERROR_LOCK_VIOLATION 33L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
@@ -528,6 +529,10 @@ HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, 
                                  DWORD sizeHigh, DWORD sizeLow, LPCSTR name);
 LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
                             SIZE_T bytes);
+BOOL WINAPI LockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD countLow,
+                     DWORD countHigh);
+BOOL WINAPI UnlockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD countLow,
+                       DWORD countHigh);
 BOOL WINAPI UnmapViewOfFile(LPCVOID address);
 
 // Console input records, made from the bytes a terminal sends (see console_input.cpp for what

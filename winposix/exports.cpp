@@ -80,6 +80,8 @@ const Export exports[] = {
     EXPORT(kKernel32, SetFilePointer),
     EXPORT(kKernel32, GetFileSize),
     EXPORT(kKernel32, SetEndOfFile),
+    EXPORT(kKernel32, LockFile),
+    EXPORT(kKernel32, UnlockFile),
     EXPORT(kKernel32, DeviceIoControl),
     EXPORT(kKernel32, CreateFileMappingA),
     EXPORT(kKernel32, MapViewOfFile),

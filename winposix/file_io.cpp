@@ -7,6 +7,7 @@
 #include "winposix/internal.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <mutex>
@@ -176,4 +177,43 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID input, 
     return FALSE;
   }
   return TRUE;
+}
+
+namespace {
+
+// Windows locks belong to the handle, so two opens of one file exclude each other even in one
+// process: open-file-description locks behave so, process-owned POSIX locks do not.
+BOOL ChangeLock(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD countLow, DWORD countHigh,
+                short type) {
+  const int fd = FileFd(file);
+  if (fd < 0) return FALSE;
+  const uint64_t start = (static_cast<uint64_t>(offsetHigh) << 32) | offsetLow;
+  const uint64_t count = (static_cast<uint64_t>(countHigh) << 32) | countLow;
+  if (count == 0 || start > INT64_MAX || count - 1 > static_cast<uint64_t>(INT64_MAX) - start) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  struct flock lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = static_cast<off_t>(start);
+  lock.l_len = static_cast<off_t>(count);
+  if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return TRUE;
+  const int error = errno;
+  SetLastError(error == EAGAIN || error == EACCES ? ERROR_LOCK_VIOLATION
+                                                  : winposix::ErrorFromErrno(error));
+  return FALSE;
+}
+
+} // namespace
+
+// Does not wait: a range another handle holds fails with ERROR_LOCK_VIOLATION, as on Windows.
+extern "C" BOOL WINAPI LockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD countLow,
+                                DWORD countHigh) {
+  return ChangeLock(file, offsetLow, offsetHigh, countLow, countHigh, F_WRLCK);
+}
+
+extern "C" BOOL WINAPI UnlockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD countLow,
+                                  DWORD countHigh) {
+  return ChangeLock(file, offsetLow, offsetHigh, countLow, countHigh, F_UNLCK);
 }

@@ -2,6 +2,7 @@
 #include "winposix/internal.h"
 
 #include "winposix/fail_env.h"
+#include "winposix/testctl.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -23,13 +24,24 @@ namespace {
 int keptCount = 0;
 char* const* keptArgs = nullptr;
 
-// Windows quoting: arguments with blanks or tabs (or empty ones) go in double quotes.
+// Windows quoting, which the program's splitting undoes: an argument with a blank, a tab or a
+// quote (or an empty one) goes in double quotes, a quote in it is escaped with a backslash, and
+// the backslashes before a quote or before the closing quote are doubled.
 void AppendArgument(std::string& line, std::string_view arg) {
   if (!line.empty()) line += ' ';
-  const bool quoted = arg.empty() || arg.find_first_of(" \t") != std::string_view::npos;
-  if (quoted) line += '"';
-  line += arg;
-  if (quoted) line += '"';
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string_view::npos) {
+    line += arg;
+    return;
+  }
+  line += '"';
+  size_t backslashes = 0;
+  for (const char c : arg) {
+    if (c == '"') line.append(backslashes + 1, '\\');
+    backslashes = c == '\\' ? backslashes + 1 : 0;
+    line += c;
+  }
+  line.append(backslashes, '\\');
+  line += '"';
 }
 
 // From the kept arguments, or else from /proc, which holds the same strings.
@@ -85,6 +97,12 @@ bool SetEveryThreadsAffinity(const cpu_set_t& set) {
 }
 
 } // namespace
+
+std::string winposix::CommandLineOf(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& arg : args) AppendArgument(line, arg);
+  return line;
+}
 
 void winposix::KeepProcessArguments(int count, char* const* args) {
   keptCount = count;

@@ -26,6 +26,9 @@ unsigned CallCount(FailPoint point);
 // A whole program is given its failure in the environment instead (winposix/fail_env.h):
 // CALVISTO_FAIL="Point:n[:persistent]", with a report of the calls in CALVISTO_FAIL_REPORT.
 
+// The command line GetCommandLineA builds from the arguments a process was started with.
+std::string CommandLineOf(const std::vector<std::string>& args);
+
 // Makes GetProcAddress answer "missing" for a function, and GetModuleHandleA and LoadLibraryA
 // for a library ("psapi"), as on an older Windows; RestoreExports brings both back.
 void RemoveExport(const char* name);

@@ -96,6 +96,8 @@ const Import kImports[] = {
     SLOT(MapViewOfFile),
     SLOT(UnmapViewOfFile),
     SLOT(ReadConsoleInputA),
+    SLOT(LockFile),
+    SLOT(UnlockFile),
     SLOT(GetConsoleTitleA),
     SLOT(SetConsoleTitleA),
     SLOT(GetLargestConsoleWindowSize),

@@ -3,6 +3,7 @@
 #include "runtime/diag/log_file.h"
 #include "runtime/diag/trace.h"
 #include "runtime/startup/options.h"
+#include "runtime/startup/runtime_state.h"
 #include "runtime/text/console.h"
 
 CopyState OutCopyState;
@@ -23,7 +24,8 @@ void Copy(CopyState& state, const char* option, const char* text, bool lineBreak
     LogWrite(path, text, lineBreak);
     state.Active = true;
   }
-  state.Decided = true;
+  // A text before the options are in says nothing about them.
+  if (RuntimeState.OptionsReady) state.Decided = true;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The output-copy and error-copy options: copies of standard output, and of standard error with
 // every trace line, appended to the files the options name. Each option is looked at on the
-// first text of its stream; when it is absent or empty it is never looked at again.
+// first text of its stream after the start-up has put all options in the list; when it is
+// absent or empty then, it is never looked at again.
 #pragma once
 
 struct CopyState {

@@ -5,6 +5,7 @@
 #include "runtime/platform/disk_file.h"
 #include "runtime/platform/file_plain.h"
 #include "runtime/platform/lock.h"
+#include "runtime/startup/runtime_state.h"
 #include "runtime/text/memory_ops.h"
 #include "runtime/text/strings.h"
 #include "winposix/win32.h"
@@ -13,9 +14,27 @@ TLock* LogLock = nullptr;
 
 namespace {
 
-// Read and write, others may read; the log never maps and asks for compression.
-constexpr uint16_t kLogMode = kModeReadWrite | kModeShareRead;
+// Others may write too: instances that share one copy file take turns under the append lock.
+// The log never maps and asks for compression.
+constexpr uint16_t kLogMode = kModeReadWrite | kModeShareReadWrite;
 constexpr uint32_t kLogOptions = kFileNoMapping | kFileCompress;
+
+// Every appender, in this process or another, locks this one byte, beyond the end of any copy
+// file below 4 GiB, around size, seek and write. LockFile does not wait (Windows 95 has nothing
+// that does), so a lock held elsewhere is tried again for a few seconds; then the line goes out
+// unlocked rather than not at all.
+constexpr DWORD kAppendLockOffset = 0xFFFFFFFF;
+constexpr DWORD kAppendLockPatienceMs = 5000;
+
+bool TakeAppendLock(void* handle) {
+  const DWORD start = GetTickCount();
+  while (!LockFile(handle, kAppendLockOffset, 0, 1, 0)) {
+    if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount() - start >= kAppendLockPatienceMs)
+      return false;
+    Sleep(1);
+  }
+  return true;
+}
 
 void RemoveLogLock(uintptr_t, uintptr_t) {
   TLock* lock = __atomic_exchange_n(&LogLock, nullptr, __ATOMIC_ACQ_REL);
@@ -24,10 +43,12 @@ void RemoveLogLock(uintptr_t, uintptr_t) {
 
 // The first appends may come from several threads at once: each makes a lock, one of them
 // installs its own with a compare-exchange, and the others throw theirs away. Null when no
-// lock can be made; the append then goes on unlocked and the next one tries again.
+// lock can be made; the append then goes on unlocked and the next one tries again. Once the
+// exit callbacks have removed it, the teardown's last lines go out unlocked: nothing is made
+// that nobody would remove.
 TLock* TheLogLock() {
   TLock* lock = __atomic_load_n(&LogLock, __ATOMIC_ACQUIRE);
-  if (lock != nullptr) return lock;
+  if (lock != nullptr || RuntimeState.TearingDown) return lock;
   TLock* made = new TLock(0, 0);
   if (made == nullptr) return nullptr;
   if (!made->Usable()) {
@@ -44,12 +65,11 @@ TLock* TheLogLock() {
   return installed;
 }
 
-// A copy file is never replaced: only a name that no file holds yet is created. An open that
-// fails for another reason (no memory, a sharing violation, a refusal of the moment) loses this
-// one text instead of everything the file already holds.
-bool OpenForAppend(TDiskFile* file, const char* path) {
-  if (file->Open(kLogMode)) return true;
-  return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && file->Create(kLogMode);
+// A copy file is never replaced: only a name that no file holds yet is created, so an open that
+// fails for a moment loses this one text instead of everything the file already holds. Another
+// instance may create the file between the open and the create: it is opened then.
+bool OpenForAppend(TDiskFile* file) {
+  return file->Open(kLogMode) || file->Create(kLogMode | kModeOnlyNew) || file->Open(kLogMode);
 }
 
 // The file's end is taken as a 64-bit size, so a copy file beyond 4 GiB is still appended to
@@ -57,11 +77,13 @@ bool OpenForAppend(TDiskFile* file, const char* path) {
 void Append(const char* path, const char* line) {
   TDiskFile* file = new TDiskFile(path, kLogOptions);
   if (file == nullptr) return;
-  if (file->LastError == kFileOk && OpenForAppend(file, path)) {
+  if (file->LastError == kFileOk && OpenForAppend(file)) {
+    const bool locked = TakeAppendLock(file->Data->Handle);
     uint64_t size = 0;
     if (file->Size64(&size) &&
         file->Seek64(static_cast<uint32_t>(size), static_cast<uint32_t>(size >> 32)))
       file->Write(line, StrLen(line), nullptr);
+    if (locked) UnlockFile(file->Data->Handle, kAppendLockOffset, 0, 1, 0);
   }
   delete file;
 }

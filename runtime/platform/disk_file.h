@@ -49,8 +49,8 @@ public:
   // Opens the existing file; its name becomes the link target when a link was followed. A
   // name of more than 511 characters fails with kFileNotFound.
   bool Open(uint16_t mode);
-  // Creates the file, replacing any of that name. A name of more than 511 characters fails
-  // with kFileCreateFailed.
+  // Creates the file, replacing any of that name unless the mode says kModeOnlyNew. A name of more
+  // than 511 characters fails with kFileCreateFailed.
   bool Create(uint16_t mode);
   // Drops the handle in any case; false when ending or closing the file failed.
   bool Close();

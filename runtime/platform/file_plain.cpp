@@ -153,7 +153,8 @@ int32_t CreateNewFile(const char* name, void** handle, bool compress, bool tempo
   const DWORD share = ShareOf(mode);
   const DWORD flags =
       (temporary ? FILE_ATTRIBUTE_TEMPORARY : FILE_ATTRIBUTE_NORMAL) | CachingFlag(mode);
-  HANDLE file = CreateFileA(name, access, share, nullptr, CREATE_ALWAYS, flags, nullptr);
+  const DWORD disposition = (mode & kModeOnlyNew) != 0 ? CREATE_NEW : CREATE_ALWAYS;
+  HANDLE file = CreateFileA(name, access, share, nullptr, disposition, flags, nullptr);
   // Windows refuses to overwrite a hidden file with a visible one.
   if (!Opened(file) && GetLastError() == ERROR_ACCESS_DENIED) {
     const DWORD attributes = GetFileAttributesA(name);
@@ -163,7 +164,7 @@ int32_t CreateNewFile(const char* name, void** handle, bool compress, bool tempo
       if (visible == 0) visible = FILE_ATTRIBUTE_NORMAL;
       if (!SetFileAttributesA(name, visible)) return kFileCreateFailed;
     }
-    file = CreateFileA(name, access, share, nullptr, CREATE_ALWAYS, flags, nullptr);
+    file = CreateFileA(name, access, share, nullptr, disposition, flags, nullptr);
   }
   if (!Opened(file)) return kFileCreateFailed;
   if (compress) {

@@ -19,6 +19,7 @@ enum FileMode : uint16_t {
   kModeShareReadWrite = 0x0040,
   kModeNoLink = 0x0200,     // open the file itself even when it has a link stream
   kModeSequential = 0x0400, // sequential-scan caching
+  kModeOnlyNew = 0x0800,    // Create fails where a file of that name exists
 };
 
 // The first counter of each pair in RuntimeState.IoStats; reads and writes add their bytes to

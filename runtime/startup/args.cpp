@@ -11,23 +11,35 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// The length of the argument at text without its quotes, and where the argument ends.
-const char* MeasureArgument(const char* text, uint32_t* length) {
+// Windows rules: a backslash is a plain character unless backslashes run up to a double quote;
+// then each pair gives one, and an odd one left over makes the quote a plain character. Any
+// other quote switches the inside-quotes state and is dropped. Writes the argument to dst
+// unless it is null; gives its length and where it ends.
+const char* ScanArgument(const char* text, char* dst, uint32_t* length) {
   bool quoted = false;
-  *length = 0;
-  for (; *text != 0 && (quoted || !IsBlank(*text)); ++text) {
-    if (*text == '"')
-      quoted = !quoted;
+  uint32_t n = 0;
+  const auto put = [&](char c) {
+    if (dst != nullptr) dst[n] = c;
+    ++n;
+  };
+  while (*text != 0 && (quoted || !IsBlank(*text))) {
+    uint32_t run = 0;
+    while (text[run] == '\\') ++run;
+    if (text[run] != '"') {
+      for (run = run > 0 ? run : 1; run > 0; --run) put(*text++); // plain characters
+      continue;
+    }
+    for (uint32_t k = 0; k < run / 2; ++k) put('\\');
+    text += run;
+    if (run % 2 == 1)
+      put('"');
     else
-      ++*length;
+      quoted = !quoted;
+    ++text;
   }
+  if (dst != nullptr) dst[n] = 0;
+  *length = n;
   return text;
-}
-
-void CopyArgument(char* dst, const char* from, const char* to) {
-  for (; from < to; ++from)
-    if (*from != '"') *dst++ = *from;
-  *dst = 0;
 }
 
 bool IsOption(const char* arg) {
@@ -44,7 +56,7 @@ void SplitArgs(const char* text, char** slots, uint32_t capacity, uint32_t* coun
     while (IsBlank(*text)) ++text;
     if (*text == 0) return;
     uint32_t length;
-    const char* end = MeasureArgument(text, &length);
+    const char* end = ScanArgument(text, nullptr, &length);
     auto* block = static_cast<char*>(AllocMem(length + 1));
     if (*count < capacity) {
       slots[(*count)++] = block;
@@ -53,7 +65,7 @@ void SplitArgs(const char* text, char** slots, uint32_t capacity, uint32_t* coun
       FreeMem(block);
       block = nullptr;
     }
-    if (block != nullptr) CopyArgument(block, text, end);
+    if (block != nullptr) ScanArgument(text, block, &length);
     text = end;
   }
 }

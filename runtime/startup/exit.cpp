@@ -74,11 +74,9 @@ void ShowMemoryPeak() {
 
 void ReleaseLists() {
   RuntimeStateRecord& s = RuntimeState;
-  for (uint32_t i = 0; i < s.OptionCount && i < kMaxOptions; ++i) {
-    FreeMem(s.OptionList[i]);
-    s.OptionList[i] = nullptr;
-  }
-  s.OptionCount = 0;
+  // The pool's report comes after the lists: its beep and its copy still ask for these two.
+  const char* const keep[] = {kOptQuiet.bytes, kOptErrCopy.bytes};
+  ReleaseOptionsKeeping(keep, sizeof keep / sizeof keep[0]);
   for (char*& arg : s.Args) {
     FreeString(arg);
     arg = nullptr;
@@ -131,7 +129,7 @@ char WaitForKey() {
 int32_t FinishRun(int32_t code) {
   SignalIfWanted(code);
   if (HasOption(kOptExitOk)) code = 0;
-  if (KeyWaitWanted(code)) WaitForKey();
+  const bool keyWait = KeyWaitWanted(code);
   ShowTime();
   ShowEndStamp();
   ShowMemoryPeak();
@@ -141,10 +139,15 @@ int32_t FinishRun(int32_t code) {
   if (HasOption(kOptExitCode)) TraceLabelledNumber("ExitCode", static_cast<uint32_t>(code));
   ReportThreadInfo();
   if (HasOption(kOptSelfDelete)) RemoveFile(RuntimeState.Args[0]);
-  // From here on the callbacks have closed what they guard: the console input, the log lock.
+  // The window stays open for reading once every end line is in it; the pause is not timed.
+  if (keyWait) WaitForKey();
+  // From here on the callbacks have closed what they guard (the console input, the log lock),
+  // and nothing makes them again.
+  RuntimeState.TearingDown = true;
   RunExitCallbacks();
   ReleaseLists();
   DoneMem();
+  ForgetKeptOptions();
   return code;
 }
 

@@ -14,6 +14,11 @@ enum FindOptionFlags : uint8_t {
 // option list ("" for an option without ":"), or null when it is absent.
 bool FindOption(const char* name, const char** value, uint8_t flags);
 
+// Releases the option list. The first entry of each named option (names stored scrambled) is
+// kept in static storage, where FindOption still finds it, until ForgetKeptOptions.
+void ReleaseOptionsKeeping(const char* const* names, uint32_t count);
+void ForgetKeptOptions();
+
 // Adds the "-~" tokens of the environment variable "_GlobSysArgs_" behind the command line's.
 void AddEnvOptions();
 

@@ -31,6 +31,7 @@ struct RuntimeStateRecord {
   TLock* IoStatsLock{};
   uint64_t IoStats[kIoStatCount]{};
   bool SlowReadOn{};
+  bool TearingDown{}; // the exit callbacks are running or have run
 };
 
 extern RuntimeStateRecord RuntimeState;

@@ -16,12 +16,13 @@
 
 namespace {
 
-void SplitCommandLine() {
+// True when the command line held more arguments than Args has slots.
+bool SplitCommandLine() {
   RuntimeStateRecord& s = RuntimeState;
   s.ArgCount = 0;
   bool overflow = false;
   SplitArgs(s.CommandLine, s.Args, kMaxArgs, &s.ArgCount, &overflow);
-  if (overflow) TraceLine("WARNING: Too many arguments!", nullptr);
+  return overflow;
 }
 
 // Args[0] becomes the program's full path whatever the command line's first token was.
@@ -54,10 +55,12 @@ ENTRY_REALIGNS_STACK void RuntimeStart() {
   InitMem();
   RuntimeState.ModuleBase = GetModuleHandleA(nullptr);
   RuntimeState.CommandLine = DupString(GetCommandLineA());
-  SplitCommandLine();
+  const bool tooMany = SplitCommandLine();
   MoveOptions();
-  RuntimeState.OptionsReady = true;
   AddEnvOptions();
+  // Decisions that rest on options (the pool's cache, the error copy) wait until all are in.
+  RuntimeState.OptionsReady = true;
+  if (tooMany) TraceLine("WARNING: Too many arguments!", nullptr);
   SetProgramPath();
   IdentifyAllCpus();
   ApplyAffinityOption();

@@ -60,17 +60,34 @@ class Copy(unittest.TestCase):
         self.assertEqual(read(self.path("out.txt")), b"kept\r\n" + out + out)
 
     def test_error_copy_gets_standard_error_and_trace_lines(self):
-        args = ["-~ErrCopy:err.txt", "-~ArgDump", "-~ExitCode"]
+        args = ["-~ErrCopy:err.txt", "-~ArgDump", "-~ExitCode", "-~MemReport"]
         rc, out, err = run(*args, cwd=self.cwd)
         self.assertEqual((rc, out), self.plain[:2])
         self.assertIn(b"Unknown command-line argument: '-x'\r\n", err)
         self.assertIn(b"===\r\n-~ErrCopy:err.txt\r\n", err)  # trace lines of the argument dump
+        self.assertIn(b"\r\nCU:", err)  # the pool's report, after the lists are released
         self.assertEqual(read(self.path("err.txt")), err)
         # Option lookups are shown but not copied.
         rc, out, traced = run(*args, "-~SysArgDbg", cwd=self.cwd)
         self.assertIn(b"Checking: -~ErrCopy\r\n", traced)
         self.assertEqual(read(self.path("err.txt")),
                          err + re.sub(rb"Checking: -~[^\r]*\r\n", b"", traced))
+        # The warning about too many arguments comes before the options are in their list.
+        os.remove(self.path("err.txt"))
+        rc, out, err = run(*args, *(f"a{i}" for i in range(300)), cwd=self.cwd)
+        self.assertIn(b"WARNING: Too many arguments!\r\n", err)
+        self.assertEqual(read(self.path("err.txt")), err)
+
+    def test_instances_sharing_a_copy_file_lose_no_line(self):
+        # One instance per processor, all with the same options, is how the program is run.
+        env = {k: v for k, v in os.environ.items() if k != "_GlobSysArgs_"}
+        procs = [subprocess.Popen(RUNNER + [EXE, "-x", "-~ErrCopy:err.txt", "-~CpuReport",
+                                            "-~ArgDump"], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, cwd=self.cwd,
+                                  env=env) for _ in range(3)]
+        shown = b"".join(proc.communicate(timeout=60)[1] for proc in procs)
+        self.assertEqual(sorted(read(self.path("err.txt")).split(b"\r\n")),
+                         sorted(shown.split(b"\r\n")))
 
     def test_empty_values_copy_nothing(self):
         self.assertEqual(run("-~OutCopy:", "-~ErrCopy:", cwd=self.cwd), self.plain)

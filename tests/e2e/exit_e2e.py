@@ -18,7 +18,7 @@ import termios
 import time
 import unittest
 
-from e2e_support import environment, reaped, run_tests, still_running
+from e2e_support import environment, read_until, reaped, run_tests, still_running
 
 EXE = None
 RUNNER = []  # the emulator in front of a Windows executable
@@ -141,12 +141,16 @@ class KeyWaitAtATerminal(unittest.TestCase):
     def test_waits_for_a_key_with_a_character(self):
         proc = self.terminal.start("-~NoMain", "-~KeyWait", "-~ExitCode")
         with reaped(proc):
+            # The end lines are there to be read while the program waits.
+            shown = read_until(proc.stderr, b"ExitCode: 0\r\n", 10)
+            os.set_blocking(proc.stderr.fileno(), True)
             self.assertTrue(still_running(proc, 1.0), "ended without a key")
             self.terminal.type(b"\x1b[A")  # an arrow: no character
             self.assertTrue(still_running(proc, 0.5), "an arrow ended the wait")
             self.terminal.type(b"k")
             out, err = proc.communicate(timeout=10)
-        self.assertEqual((proc.returncode, out, lines(err)), (0, b"", ["ExitCode: 0"]))
+        self.assertEqual((proc.returncode, out, lines(shown + err)), (0, b"", ["ExitCode: 0"]))
+        self.assertEqual(err, b"")
         flags = self.terminal.local_flags()
         self.assertTrue(flags & termios.ICANON and flags & termios.ECHO, "terminal left raw")
 

@@ -1,4 +1,6 @@
+#include "runtime/diag/copy_files.h"
 #include "runtime/diag/exit_callbacks.h"
+#include "runtime/diag/log_file.h"
 #include "runtime/diag/trace.h"
 #include "runtime/memory/memory.h"
 #include "runtime/startup/exit.h"
@@ -77,7 +79,7 @@ protected:
     for (char*& a : s.Args) a = nullptr;
     s.OptionCount = s.ArgCount = 0;
     s.CommandLine = nullptr;
-    s.TimingOn = s.StampOn = s.ReportAlways = s.LeakReport = false;
+    s.TimingOn = s.StampOn = s.ReportAlways = s.LeakReport = s.TearingDown = false;
     s.KeyWaitPolicy = kKeyWaitAtStart;
   }
   static void SetOptions(const std::vector<std::string>& options) {
@@ -168,6 +170,31 @@ TEST_F(ExitTest, TimeStampPeakAndSwitches) {
   EXPECT_EQ(lines[2], "MemMax: " + std::to_string(stats.Counter[kMemBytesPeak]));
   EXPECT_TRUE(RuntimeState.ReportAlways);
   EXPECT_TRUE(RuntimeState.LeakReport);
+}
+
+// The pool reports after the lists and the exit callbacks are gone: its line still reaches the
+// error copy, its leak beep still obeys the quiet option, and no log lock is made again.
+TEST_F(ExitTest, PoolReportReachesTheCopyAndKeepsQuiet) {
+  const auto path = std::filesystem::temp_directory_path() / "calvisto_exit_copy.txt";
+  for (const bool quiet : {false, true}) {
+    SetUp();
+    std::filesystem::remove(path);
+    ErrCopyState = {};
+    SetOptions({Opt(kOptErrCopy) + ":" + path.string(), Opt(kOptLeakReport)});
+    if (quiet) SetOptions({Opt(kOptQuiet)});
+    ASSERT_NE(AllocMem(8), nullptr); // left over for the report
+    int32_t result;
+    const std::vector<std::string> lines = Finish(0, &result);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("CU:1,", 0), 0u) << lines[0];
+    std::ifstream copy(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copy), {}), lines[0] + "\r\n");
+    EXPECT_EQ(LogLock, nullptr);
+#ifndef _WIN32
+    EXPECT_EQ(winposix::RecordedBeeps().size(), quiet ? 0u : 1u);
+#endif
+  }
+  std::filesystem::remove(path);
 }
 
 TEST_F(ExitTest, SelfDeleteRemovesArgsZero) {

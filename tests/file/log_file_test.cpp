@@ -173,6 +173,7 @@ TEST_F(LogFile, ManyThreadsAppendWholeLines) {
 TEST_F(LogFile, CopyOptions) {
   const std::string out = Path("out"), err = Path("err");
   RuntimeState.ModuleBase = GetModuleHandleA(nullptr); // a console program: trace on stderr
+  RuntimeState.OptionsReady = true;                    // the copy decisions wait for it
   struct Case {
     std::vector<std::string> options;
     std::optional<std::string> outCopy, errCopy;
@@ -219,6 +220,7 @@ TEST_F(LogFile, CopyOptions) {
   stdErr.Finish();
   EXPECT_FALSE(fs::exists(out));
   EXPECT_FALSE(fs::exists(err));
+  RuntimeState.OptionsReady = false;
 }
 
 TEST_F(LogFile, IoStatisticsCountTheOperations) {

@@ -2,6 +2,9 @@
 #include "runtime/startup/args.h"
 #include "runtime/startup/runtime_state.h"
 #include "winposix/win32.h"
+#ifndef _WIN32
+#include "winposix/testctl.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -34,12 +37,30 @@ TEST(SplitArgs, QuotingAndBlanks) {
       {"", {}},
       {" \t ", {}},
       {"\tone\t two ", {"one", "two"}},
-      {"a\"b c", {"ab c"}},                   // an unclosed quote runs to the end
-      {"C:\\dir\\\"x y\"", {"C:\\dir\\x y"}}, // a backslash escapes nothing
+      {"a\"b c", {"ab c"}}, // an unclosed quote runs to the end
       {"-~Path:\"C:\\My Files\"", {"-~Path:C:\\My Files"}},
+      {"a\\b\\\\c \"d\\ e\"", {"a\\b\\\\c", "d\\ e"}}, // plain without a quote
+      {"a\\\"b \"c\\\\\" d\"", {"a\"b", "c\\", "d"}},  // odd: a plain quote; even: halved
+      {"\"x\\\\\\\" y\"", {"x\\\" y"}},
   };
   for (const Case& c : cases) EXPECT_EQ(Split(c.text, 8), c.args) << (c.text ? c.text : "null");
 }
+
+#ifndef _WIN32
+// The layer's command line gives back, split, the arguments the process was started with.
+TEST(SplitArgs, UndoesTheLayersQuoting) {
+  const std::vector<std::string> cases[] = {
+      {"prog", "a\"b c\"d"},
+      {"", " ", "\t", "\""},
+      {"C:\\dir\\", "x y\\"},
+      {"\\\"", "\\\\\" \\", "a\\\\b"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    const std::string line = winposix::CommandLineOf(args);
+    EXPECT_EQ(Split(line.c_str(), 8), args) << line;
+  }
+}
+#endif
 
 TEST(SplitArgs, DropsWhatDoesNotFit) {
   bool overflow = false;
