@@ -17,7 +17,9 @@ std::atomic<bool> installed{false};
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
 struct sigaction previous[sizeof(kSignals) / sizeof(kSignals[0])];
 
-DWORD CodeFor(int signal, int code) {
+} // namespace
+
+DWORD winposix::ExceptionCodeFor(int signal, int code) {
   switch (signal) {
   case SIGILL:
     return code == ILL_PRVOPC ? EXCEPTION_PRIV_INSTRUCTION : EXCEPTION_ILLEGAL_INSTRUCTION;
@@ -44,6 +46,8 @@ DWORD CodeFor(int signal, int code) {
     return EXCEPTION_ACCESS_VIOLATION;
   }
 }
+
+namespace {
 
 // The register order of CONTEXT's integer fields and the matching mcontext slots.
 constexpr int kGregFor[] = {REG_RAX, REG_RCX, REG_RDX, REG_RBX, REG_RSP, REG_RBP,
@@ -83,7 +87,7 @@ void OnFault(int signal, siginfo_t* info, void* uc) {
   context.EFlags = static_cast<DWORD>(gregs[REG_EFL]);
 
   EXCEPTION_RECORD record = {};
-  record.ExceptionCode = CodeFor(signal, info->si_code);
+  record.ExceptionCode = winposix::ExceptionCodeFor(signal, info->si_code);
   record.ExceptionAddress = reinterpret_cast<PVOID>(context.Rip);
   if (signal == SIGSEGV || signal == SIGBUS) {
     record.NumberParameters = 2;

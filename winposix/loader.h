@@ -21,6 +21,14 @@ void SetProgramModule(HMODULE base, const char* path);
 // a 32-bit program can hold no higher address. 0 puts no limit.
 void KeepMappingsBelow(uintptr_t limit);
 
+// The program that runs Windows images: a child process whose file is one (it starts with
+// "MZ") is started as that program with the image's path in front of its arguments.
+void SetImageLoader(const char* path);
+
+// The exception code Windows reports for a processor fault that arrived as this signal
+// (SIGSEGV, SIGBUS, SIGILL, SIGFPE) with this si_code.
+DWORD ExceptionCodeFor(int signal, int code);
+
 // mmap for memory the program receives: anywhere, or below the limit, highest gap first.
 void* MapForProgram(size_t length, int protection, int flags, int fd, off_t offset);
 

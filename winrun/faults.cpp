@@ -1,6 +1,6 @@
 #include "winrun/faults.h"
 
-#include "winposix/api.h"
+#include "winposix/loader.h"
 #include "winrun/switch.h"
 #include "winrun/thread_block.h"
 #include "winrun/widths.h"
@@ -72,8 +72,8 @@ void FillContext(const ucontext_t& uc, Context32* context) {
 extern "C" void OnSignal(int signal, siginfo_t* info, void* raw, uint32_t block) {
   auto* uc = static_cast<ucontext_t*>(raw);
   greg_t* r = uc->uc_mcontext.gregs;
-  const uint32_t code = ExceptionCodeFor(signal, info->si_code);
-  if ((r[REG_CSGSFS] & 0xFFFF) != kCode32 || block == 0 || code == 0) {
+  const uint32_t code = winposix::ExceptionCodeFor(signal, info->si_code);
+  if ((r[REG_CSGSFS] & 0xFFFF) != kCode32 || block == 0) {
     // Not the program's: the runner's own fault takes the signal's usual end.
     ::signal(signal, SIG_DFL);
     return;
@@ -106,37 +106,6 @@ extern "C" void OnSignal(int signal, siginfo_t* info, void* raw, uint32_t block)
 }
 
 } // namespace
-
-uint32_t ExceptionCodeFor(int signal, int code) {
-  switch (signal) {
-  case SIGSEGV:
-    return EXCEPTION_ACCESS_VIOLATION;
-  case SIGBUS:
-    return code == BUS_ADRALN ? EXCEPTION_DATATYPE_MISALIGNMENT : EXCEPTION_IN_PAGE_ERROR;
-  case SIGILL:
-    return code == ILL_PRVOPC || code == ILL_PRVREG ? EXCEPTION_PRIV_INSTRUCTION
-                                                    : EXCEPTION_ILLEGAL_INSTRUCTION;
-  case SIGFPE:
-    switch (code) {
-    case FPE_INTDIV:
-      return EXCEPTION_INT_DIVIDE_BY_ZERO;
-    case FPE_INTOVF:
-      return EXCEPTION_INT_OVERFLOW;
-    case FPE_FLTDIV:
-      return EXCEPTION_FLT_DIVIDE_BY_ZERO;
-    case FPE_FLTOVF:
-      return EXCEPTION_FLT_OVERFLOW;
-    case FPE_FLTUND:
-      return EXCEPTION_FLT_UNDERFLOW;
-    case FPE_FLTRES:
-      return EXCEPTION_FLT_INEXACT_RESULT;
-    default:
-      return EXCEPTION_FLT_INVALID_OPERATION;
-    }
-  default:
-    return 0;
-  }
-}
 
 void CatchFaults() {
   struct sigaction action = {};

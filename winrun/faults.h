@@ -27,9 +27,6 @@ struct ExceptionRecord32 {
   uint32_t ExceptionInformation[15];
 };
 
-// The exception code Windows reports for a signal (0 for a signal that stands for none).
-uint32_t ExceptionCodeFor(int signal, int code);
-
 // Installs the handlers of SIGSEGV, SIGILL, SIGFPE and SIGBUS.
 void CatchFaults();
 
