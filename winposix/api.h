@@ -395,6 +395,12 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
 BOOL WINAPI CreatePipe(PHANDLE readEnd, PHANDLE writeEnd, LPSECURITY_ATTRIBUTES attributes,
                        DWORD size);
 BOOL WINAPI CloseHandle(HANDLE handle);
+// What a handle leads to: a terminal is the character device a console is.
+#define FILE_TYPE_UNKNOWN 0x0000
+#define FILE_TYPE_DISK 0x0001
+#define FILE_TYPE_CHAR 0x0002
+#define FILE_TYPE_PIPE 0x0003
+DWORD WINAPI GetFileType(HANDLE file);
 
 // Other processes, from /proc: the toolhelp snapshot (the executable's full path in each
 // record), the process-status functions of psapi, the session query and the native query of
@@ -523,16 +529,16 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
 BOOL WINAPI SetEndOfFile(HANDLE file);
+BOOL WINAPI LockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD countLow,
+                     DWORD countHigh);
+BOOL WINAPI UnlockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD countLow,
+                       DWORD countHigh);
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputSize, LPVOID output,
                             DWORD outputSize, LPDWORD returned, LPOVERLAPPED overlapped);
 HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
                                  DWORD sizeHigh, DWORD sizeLow, LPCSTR name);
 LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
                             SIZE_T bytes);
-BOOL WINAPI LockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD countLow,
-                     DWORD countHigh);
-BOOL WINAPI UnlockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD countLow,
-                       DWORD countHigh);
 BOOL WINAPI UnmapViewOfFile(LPCVOID address);
 
 // Console input records, made from the bytes a terminal sends (see console_input.cpp for what
@@ -582,6 +588,46 @@ typedef struct _INPUT_RECORD {
   } Event;
 } INPUT_RECORD, *PINPUT_RECORD;
 BOOL WINAPI ReadConsoleInputA(HANDLE input, PINPUT_RECORD buffer, DWORD length, LPDWORD read);
+
+// Child processes over posix_spawn. A process handle is the layer's record of the child until
+// CloseHandle (the thread handle of PROCESS_INFORMATION stands for the same record). The program
+// is the command line's first token or applicationName; a name ending in ".exe" that does not
+// exist is its Linux build without the suffix, and a Windows image runs through the loader a
+// runner named (winposix/loader.h). A new console cannot be had: CREATE_NEW_CONSOLE shares this
+// one. A child ended by a signal has the exception code Windows gives for it as exit code.
+#define CREATE_NEW_CONSOLE 0x00000010
+#define STATUS_CONTROL_C_EXIT 0xC000013Au
+typedef struct _STARTUPINFOA {
+  DWORD cb;
+  LPSTR lpReserved;
+  LPSTR lpDesktop;
+  LPSTR lpTitle;
+  DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  BYTE* lpReserved2;
+  HANDLE hStdInput, hStdOutput, hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+typedef struct _PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+                           LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
+                           LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startup,
+                           LPPROCESS_INFORMATION information);
+BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD code);
+BOOL WINAPI TerminateProcess(HANDLE process, UINT code);
+
+// Ctrl+C (SIGINT) calls the handlers, the last added first, on a thread of their own; without
+// one that returns TRUE the process ends with STATUS_CONTROL_C_EXIT.
+#define CTRL_C_EVENT 0
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD type);
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
 
 // The processor the calling thread runs on (Vista and later; looked up by name).
 DWORD WINAPI GetCurrentProcessorNumber(void);

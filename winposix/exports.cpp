@@ -134,6 +134,11 @@ const Export exports[] = {
     EXPORT(4, GetModuleFileNameExA),
     EXPORT(3, NtQueryInformationProcess), // ntdll
     EXPORT(3, NtQuerySystemInformation),
+    EXPORT(kKernel32, CreateProcessA),
+    EXPORT(kKernel32, GetExitCodeProcess),
+    EXPORT(kKernel32, TerminateProcess),
+    EXPORT(kKernel32, SetConsoleCtrlHandler),
+    EXPORT(kKernel32, GetFileType),
 };
 #undef EXPORT
 

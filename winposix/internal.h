@@ -15,6 +15,15 @@ bool ShouldFail(FailPoint point);
 // Closes a thread handle of the layer; false when the handle names no thread.
 bool CloseThreadHandle(HANDLE handle);
 
+// Child processes (child_processes.cpp): whether a handle names one, closing it, waiting for it
+// (a WaitForSingleObject result) and its processor times in 100-ns units.
+bool IsChildHandle(HANDLE handle);
+bool CloseChildHandle(HANDLE handle);
+DWORD WaitForChild(HANDLE handle, DWORD milliseconds);
+bool ChildTimes(HANDLE handle, uint64_t* kernel, uint64_t* user);
+// The program a loader named to run Windows images (null without one).
+const char* ImageLoader();
+
 // Puts the emulated version record back to its default.
 void ResetVersion();
 

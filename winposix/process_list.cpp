@@ -86,6 +86,19 @@ bool ReadExecutable(int dir, std::string* path) {
   const ssize_t length = readlinkat(dir, "exe", link, sizeof link - 1);
   if (length <= 0) return false;
   path->assign(link, static_cast<size_t>(length));
+  // Another process of the image loader is the image it runs: its first argument.
+  const char* loader = winposix::ImageLoader();
+  std::string arguments;
+  if (loader != nullptr && *path == loader && ReadSmallFile(dir, "cmdline", &arguments)) {
+    const size_t image = arguments.find('\0') + 1;
+    if (image == 0 || image >= arguments.size()) return true;
+    std::string file = arguments.c_str() + image;
+    if (file[0] != '/') {
+      const ssize_t folder = readlinkat(dir, "cwd", link, sizeof link - 1);
+      if (folder > 0) file = std::string(link, static_cast<size_t>(folder)) + "/" + file;
+    }
+    *path = file;
+  }
   return true;
 }
 

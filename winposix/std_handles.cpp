@@ -200,10 +200,23 @@ extern "C" BOOL WINAPI CreatePipe(PHANDLE readEnd, PHANDLE writeEnd,
   return TRUE;
 }
 
+extern "C" DWORD WINAPI GetFileType(HANDLE file) {
+  struct stat info;
+  const int fd = FdFromHandle(file);
+  if (fd < 0 || fstat(fd, &info) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FILE_TYPE_UNKNOWN;
+  }
+  if (S_ISREG(info.st_mode)) return FILE_TYPE_DISK;
+  if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) return FILE_TYPE_PIPE;
+  return S_ISCHR(info.st_mode) ? FILE_TYPE_CHAR : FILE_TYPE_UNKNOWN;
+}
+
 extern "C" BOOL WINAPI CloseHandle(HANDLE handle) {
   // The current-process pseudo handle needs no closing.
   if (handle == GetCurrentProcess()) return TRUE;
   if (winposix::CloseThreadHandle(handle)) return TRUE;
+  if (winposix::CloseChildHandle(handle)) return TRUE;
   if (winposix::CloseMappingHandle(handle)) return TRUE;
   const int fd = FdFromHandle(handle);
   if (fd >= 0) winposix::ForgetConsoleInput(fd);

@@ -169,6 +169,7 @@ extern "C" DWORD WINAPI ResumeThread(HANDLE thread) {
 }
 
 extern "C" DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  if (winposix::IsChildHandle(object)) return winposix::WaitForChild(object, milliseconds);
   ThreadRecord* record = RecordOf(object);
   if (record == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);

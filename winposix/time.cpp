@@ -70,6 +70,15 @@ extern "C" DWORD WINAPI GetTickCount(void) {
 // Only the current process can be asked; its threads' times, ended ones included, are summed.
 extern "C" BOOL WINAPI GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit,
                                        LPFILETIME kernel, LPFILETIME user) {
+  uint64_t childKernel, childUser;
+  if (process != GetCurrentProcess() && creation != nullptr && exit != nullptr &&
+      kernel != nullptr && user != nullptr &&
+      winposix::ChildTimes(process, &childKernel, &childUser)) {
+    *creation = *exit = ToFileTime(0); // not kept for a child
+    *kernel = ToFileTime(childKernel);
+    *user = ToFileTime(childUser);
+    return TRUE;
+  }
   rusage usage;
   if (process != GetCurrentProcess() || creation == nullptr || exit == nullptr ||
       kernel == nullptr || user == nullptr || getrusage(RUSAGE_SELF, &usage) != 0) {

@@ -166,7 +166,66 @@ HMODULE ModuleFromSlot(uint32_t slot) {
   return index < ForeignModules().size() ? ForeignModules()[index] : nullptr;
 }
 
+struct ProcessInformation32 {
+  uint32_t hProcess, hThread, dwProcessId, dwThreadId;
+};
+
+// The program's Ctrl+C handlers, the last added last; the layer calls one forwarder for them all.
+std::mutex controlLock;
+std::vector<uint32_t>& ControlHandlers() {
+  static auto* handlers = new std::vector<uint32_t>;
+  return *handlers;
+}
+
+// Runs on the layer's own thread: it gets a 32-bit block and stack for the calls.
+BOOL WINAPI ForwardControl(DWORD type) {
+  std::vector<uint32_t> handlers;
+  {
+    std::lock_guard<std::mutex> hold(controlLock);
+    handlers = ControlHandlers();
+  }
+  Thread32 thread;
+  if (!NewThread(DefaultStack(), &thread)) return FALSE;
+  AdoptThread(thread);
+  BOOL taken = FALSE;
+  for (auto at = handlers.rbegin(); at != handlers.rend() && !taken; ++at)
+    taken = Call32(*at, &type, 1, thread.Block(), thread.stackTop) != 0;
+  LeaveThread(thread);
+  return taken;
+}
+
 } // namespace
+
+uint64_t CreateProcessA(const uint32_t* args) {
+  PROCESS_INFORMATION wide = {};
+  // The start-up record's fields are titles, positions and standard handles the layer does not
+  // use.
+  const BOOL ok =
+      ::CreateProcessA(Pointer<const char>(args[0]), Pointer<char>(args[1]),
+                       SecurityFromSlot(args[2]), SecurityFromSlot(args[3]), args[4], args[5],
+                       Pointer<void>(args[6]), Pointer<const char>(args[7]), nullptr, &wide);
+  if (ok && args[9] != 0)
+    *Pointer<ProcessInformation32>(args[9]) = {Address(wide.hProcess), Address(wide.hThread),
+                                               wide.dwProcessId, wide.dwThreadId};
+  return static_cast<uint32_t>(ok);
+}
+
+uint64_t SetConsoleCtrlHandler(const uint32_t* args) {
+  std::lock_guard<std::mutex> hold(controlLock);
+  std::vector<uint32_t>& handlers = ControlHandlers();
+  const auto found = std::find(handlers.begin(), handlers.end(), args[0]);
+  if (args[0] == 0 || (args[1] == 0 && found == handlers.end())) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (args[1] == 0) {
+    handlers.erase(found);
+    return TRUE;
+  }
+  if (handlers.empty() && !::SetConsoleCtrlHandler(&ForwardControl, TRUE)) return FALSE;
+  handlers.push_back(args[0]);
+  return TRUE;
+}
 
 uint64_t GetProcAddress(const uint32_t* args) {
   // An ordinal in place of a name: the layer's table has none.

@@ -9,6 +9,8 @@ namespace winrun::adapters {
 
 #define WINRUN_ADAPTER(function) uint64_t function(const uint32_t* args)
 WINRUN_ADAPTER(GetProcAddress);
+WINRUN_ADAPTER(CreateProcessA);
+WINRUN_ADAPTER(SetConsoleCtrlHandler);
 WINRUN_ADAPTER(GetProcessAffinityMask);
 WINRUN_ADAPTER(GetSystemInfo);
 WINRUN_ADAPTER(InitializeCriticalSection);

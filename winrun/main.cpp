@@ -47,6 +47,9 @@ int main(int argc, char** argv) {
   if (!winrun::LoadImage(path, &image, &error)) Fatal("%s: %s", argv[1], error.c_str());
   winrun::SetImageBase(image.base);
   winposix::SetProgramModule(winrun::Pointer<HINSTANCE__>(image.base), path);
+  // The program's own children that are Windows images run through this runner too.
+  static char self[PATH_MAX];
+  if (realpath("/proc/self/exe", self) != nullptr) winposix::SetImageLoader(self);
   winposix::KeepProcessArguments(argc - 1, argv + 1);
   winposix::ArmFailuresFromEnvironment();
   winposix::ArmSystemFromEnvironment();

@@ -54,8 +54,8 @@ class KeyWaitUnderTheLauncher(unittest.TestCase):
         shutil.copy("/bin/sh", path)
         return path
 
-    def start(self, shell, *args, system=None):
-        """Starts the shell on the pseudo-terminal, which becomes its controlling terminal."""
+    def spawn(self, command, system=None):
+        """Starts the command on the pseudo-terminal, which becomes its controlling terminal."""
         def attach():
             os.setsid()
             fcntl.ioctl(self.slave, termios.TIOCSCTTY, 0)
@@ -63,9 +63,11 @@ class KeyWaitUnderTheLauncher(unittest.TestCase):
         env = environment()
         if system is not None:
             env["CALVISTO_WINDOWS"] = system
-        return subprocess.Popen([shell, "-c", SCRIPT, *RUNNER, EXE, *args], stdin=self.slave,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                env=env, preexec_fn=attach)
+        return subprocess.Popen(command, stdin=self.slave, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, env=env, preexec_fn=attach)
+
+    def start(self, shell, *args, system=None):
+        return self.spawn([shell, "-c", SCRIPT, *RUNNER, EXE, *args], system)
 
     def test_failure_under_the_launcher_waits_for_a_key(self):
         # Each system finds the launcher its own way: psapi (XP), the native process list (NT
@@ -83,6 +85,18 @@ class KeyWaitUnderTheLauncher(unittest.TestCase):
                     os.write(self.master, b"k")
                     out, err = proc.communicate(timeout=10)
                 self.assertEqual((proc.returncode, err), (9, UNKNOWN))
+
+    def test_instance_of_the_real_launcher_waits_after_a_failure(self):
+        # An instance for a processor the machine lacks fails its set-up and waits for a key; the
+        # launcher, which has no other instance, waits for it and ends with its code.
+        launcher = os.path.join(os.path.dirname(EXE), LAUNCHER)
+        beyond = 1 << min(os.cpu_count(), 31)
+        proc = self.spawn([*RUNNER, launcher, "-Shared", f"-Cpus:{beyond:#x}"])
+        with reaped(proc):
+            self.assertTrue(still_running(proc, 3), "the instance ended without a key")
+            os.write(self.master, b"k")
+            out, err = proc.communicate(timeout=10)
+        self.assertEqual(proc.returncode, 10, out)
 
     def test_no_wait_from_a_shell_or_after_success(self):
         cases = [

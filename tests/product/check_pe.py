@@ -6,7 +6,8 @@ kernel32, user32 and advapi32, and only functions Windows 95 and NT 4.0 both exp
 in allowed_imports.txt); it must contain the power loop byte for byte, starting at its place
 in a 64-byte line (a 16-byte boundary), and no SSE or newer instruction anywhere else but in
 the SSE probe, since Windows 95 does not enable SSE state and the start-up must run on any
-processor. The x86-64 build is checked for the loop only.
+processor. The x86-64 build is checked for the loop only. The launcher (--launcher) is checked
+as the product is, without a loop.
 
 StressKernel and ProbeSSE are found through the linker map when one is given, otherwise
 through the image's symbol table. Exits 1 with every failure listed."""
@@ -343,6 +344,7 @@ def main():
     parser.add_argument("--allowed", default=os.path.join(os.path.dirname(__file__),
                                                           "allowed_imports.txt"))
     parser.add_argument("--arch", choices=("x86", "x64"), default="x86")
+    parser.add_argument("--launcher", action="store_true", help="a program without the loop")
     args = parser.parse_args()
 
     errors = []
@@ -367,21 +369,23 @@ def main():
     else:
         symbols, bounds = table_symbols(args.objdump, args.exe, image), []
         source = "the symbol table"
-    kernels = find(symbols, "StressKernel")
-    if len(kernels) != 1:
+    kernels = [] if args.launcher else find(symbols, "StressKernel")
+    if len(kernels) != 1 and not args.launcher:
         hint = "" if args.map else " (a stripped image needs --map)"
         errors.append(f"StressKernel: {len(kernels)} definitions in {source}{hint}")
         print(f"{args.exe}: FAILED")
         print("\n".join(errors))
         return 1
-    kernel = kernels[0]
-    loop_start, loop = check_kernel(args.objdump, args.exe, kernel, errors)
+    kernel, loop_start, loop = None, None, []
+    if not args.launcher:
+        kernel = kernels[0]
+        loop_start, loop = check_kernel(args.objdump, args.exe, kernel, errors)
     check_pure_virtual(args.objdump, args.exe, symbols, errors)
 
     imports = []
     if args.arch == "x86":
         imports = check_imports(image, args.allowed, errors)
-        exempt = [(kernel, (loop_start or kernel) + len(LOOP))]
+        exempt = [] if kernel is None else [(kernel, (loop_start or kernel) + len(LOOP))]
         boundaries = sorted(set(symbols.values()) | set(bounds))
         for probe in find(symbols, "ProbeSSE"):
             end = min([b for b in boundaries if b > probe] + [image.section_end(probe)])
@@ -397,6 +401,8 @@ def main():
     if imports:
         dlls = sorted({dll.lower() for dll, _ in imports})
         print(f"imports: {len(imports)} functions from {', '.join(dlls)}, all allowed")
+    if kernel is None:
+        return 0
     print(f"StressKernel at {kernel:#x} (from {source}); loop at {loop_start:#x}:")
     for address, raw, text in loop:
         print(f"  {address:8x}:  {raw.hex(' '):24} {text}")
