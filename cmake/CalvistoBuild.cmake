@@ -40,19 +40,3 @@ function(calvisto_product_size target)
   target_compile_options(${target} PRIVATE ${CALVISTO_PRODUCT_SIZE_FLAGS})
   target_link_options(${target} PRIVATE ${CALVISTO_PRODUCT_SIZE_FLAGS})
 endfunction()
-
-# Linux: what the way to the prompt runs and touches is laid out together, in the order it runs
-# (the list comes from scripts/startup-order), so that start-up reaches a few pages of the image
-# instead of one in every function's neighbourhood: each first touch of a page costs the process
-# a fault. Only lld reads such a list; a name it does not find is skipped.
-find_program(CALVISTO_LLD ld.lld)
-function(calvisto_startup_order target list)
-  if(NOT CALVISTO_LLD)
-    message(WARNING "ld.lld not found: ${target} is linked without its start-up order")
-    return()
-  endif()
-  target_link_options(${target} PRIVATE -fuse-ld=lld LINKER:--symbol-ordering-file=${list}
-                      LINKER:--no-warn-symbol-ordering)
-  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${list})
-  set_target_properties(${target} PROPERTIES CALVISTO_STARTUP_ORDER ${list})
-endfunction()
