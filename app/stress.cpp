@@ -3,6 +3,7 @@
 #include "app/stress.h"
 #include "app/stress_kernel.h"
 #include "runtime/memory/memory.h"
+#include "runtime/platform/system_functions.h"
 #include "runtime/sysinfo/cpu_info.h"
 #include "runtime/text/console.h"
 #include "winposix/win32.h"
@@ -19,10 +20,6 @@ void FillOperands(uint32_t* block) {
 typedef BOOL(WINAPI* GetProcessAffinityMaskFn)(HANDLE, DWORD_PTR*, DWORD_PTR*);
 typedef BOOL(WINAPI* SetProcessAffinityMaskFn)(HANDLE, DWORD_PTR);
 
-template <typename Fn> Fn FindFunction(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 enum class Pinning { Pinned, Unpinned, Rejected };
 
 // Windows 95, 98 and Me have one processor and no affinity setter (missing, or failing with
@@ -30,10 +27,10 @@ enum class Pinning { Pinned, Unpinned, Rejected };
 // the processors the system offers.
 Pinning PinProcess(uint32_t mask, uint32_t* offered) {
   *offered = 0;
-  HMODULE kernel = GetModuleHandleA("kernel32");
-  if (kernel == nullptr) return Pinning::Rejected;
-  auto getMask = FindFunction<GetProcessAffinityMaskFn>(kernel, "GetProcessAffinityMask");
-  auto setMask = FindFunction<SetProcessAffinityMaskFn>(kernel, "SetProcessAffinityMask");
+  const auto getMask =
+      FindSystemFunction<GetProcessAffinityMaskFn>(SystemFunction::GetProcessAffinityMask);
+  const auto setMask =
+      FindSystemFunction<SetProcessAffinityMaskFn>(SystemFunction::SetProcessAffinityMask);
   HANDLE process = GetCurrentProcess();
   DWORD_PTR processMask = 1, systemMask = 1;
   if (getMask != nullptr && !getMask(process, &processMask, &systemMask)) return Pinning::Rejected;

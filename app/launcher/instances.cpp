@@ -1,6 +1,7 @@
 #include "app/launcher/instances.h"
 
 #include "runtime/memory/memory.h"
+#include "runtime/platform/system_functions.h"
 #include "runtime/text/console.h"
 #include "runtime/text/format.h"
 #include "runtime/text/strings.h"
@@ -10,16 +11,9 @@ namespace {
 
 typedef BOOL(WINAPI* ProcessTimesFunction)(HANDLE, FILETIME*, FILETIME*, FILETIME*, FILETIME*);
 
-// NT only: the 9x family cannot tell a process's processor time.
-ProcessTimesFunction ProcessTimes() {
-  HMODULE kernel = GetModuleHandleA("kernel32");
-  return kernel != nullptr ? reinterpret_cast<ProcessTimesFunction>(reinterpret_cast<void (*)()>(
-                                 GetProcAddress(kernel, "GetProcessTimes")))
-                           : nullptr;
-}
-
 bool BusyUnits(const Instance& instance, uint64_t* units) {
-  static const ProcessTimesFunction times = ProcessTimes();
+  // NT only: the 9x family cannot tell a process's processor time.
+  const auto times = FindSystemFunction<ProcessTimesFunction>(SystemFunction::GetProcessTimes);
   FILETIME created, exited, kernel, user;
   if (times == nullptr || !times(instance.process, &created, &exited, &kernel, &user)) return false;
   *units = (static_cast<uint64_t>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +

@@ -2,6 +2,7 @@
 // and ends them all together: on Ctrl+C or when the set time is over.
 #include "app/launcher/instances.h"
 #include "runtime/memory/memory.h"
+#include "runtime/platform/system_functions.h"
 #include "runtime/startup/runtime_state.h"
 #include "runtime/startup/start_delay.h"
 #include "runtime/startup/startup.h"
@@ -99,13 +100,10 @@ char* ProgramBeside(const char* launcher) {
 
 typedef BOOL(WINAPI* AffinityFunction)(HANDLE, DWORD_PTR*, DWORD_PTR*);
 
-// Found by name, as the stress program finds it; without it the system has one processor.
+// Without the function the system has one processor.
 uint32_t AllowedProcessors() {
-  HMODULE kernel = GetModuleHandleA("kernel32");
-  const auto affinity = kernel != nullptr
-                            ? reinterpret_cast<AffinityFunction>(reinterpret_cast<void (*)()>(
-                                  GetProcAddress(kernel, "GetProcessAffinityMask")))
-                            : nullptr;
+  const auto affinity =
+      FindSystemFunction<AffinityFunction>(SystemFunction::GetProcessAffinityMask);
   DWORD_PTR process = 1, system = 1;
   if (affinity == nullptr || !affinity(GetCurrentProcess(), &process, &system) || process == 0)
     return 1;

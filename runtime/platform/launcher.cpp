@@ -1,4 +1,5 @@
 #include "runtime/platform/launcher.h"
+#include "runtime/platform/system_functions.h"
 
 #include "runtime/memory/memory.h"
 #include "runtime/text/memory_ops.h"
@@ -14,19 +15,10 @@ namespace {
 // The system's names stay out of plain sight in the image; each becomes readable in a buffer of
 // its own just before use.
 constexpr auto kLauncherName = Scramble("CvLaunch.exe");
-constexpr auto kSystemModule = Scramble("kernel32.dll");
-constexpr auto kSnapshotFunction = Scramble("CreateToolhelp32Snapshot");
-constexpr auto kFirstProcessFunction = Scramble("Process32First");
-constexpr auto kNextProcessFunction = Scramble("Process32Next");
-constexpr auto kSessionFunction = Scramble("ProcessIdToSessionId");
-constexpr auto kOpenProcessFunction = Scramble("OpenProcess");
 constexpr auto kProcessLibrary = Scramble("psapi.dll");
 constexpr auto kProcessIdsFunction = Scramble("EnumProcesses");
 constexpr auto kModulesFunction = Scramble("EnumProcessModules");
 constexpr auto kModuleNameFunction = Scramble("GetModuleFileNameExA");
-constexpr auto kNativeModule = Scramble("ntdll.dll");
-constexpr auto kProcessQueryFunction = Scramble("NtQueryInformationProcess");
-constexpr auto kSystemQueryFunction = Scramble("NtQuerySystemInformation");
 
 template <uint32_t Size> struct Revealed {
   template <size_t N> explicit Revealed(const ScrambledName<N>& name) {
@@ -123,10 +115,11 @@ bool IsLauncher(const char* path, const char* launcherName) {
 }
 
 // Windows 95, 98 and ME: one snapshot of all processes holds each one's parent.
-bool StartedFromLauncher9x(const char* launcherName, HMODULE system) {
-  const auto snapshot = FindFunction<SnapshotFunction, 40>(system, kSnapshotFunction);
-  const auto first = FindFunction<ProcessWalkFunction, 40>(system, kFirstProcessFunction);
-  const auto next = FindFunction<ProcessWalkFunction, 40>(system, kNextProcessFunction);
+bool StartedFromLauncher9x(const char* launcherName) {
+  const auto snapshot =
+      FindSystemFunction<SnapshotFunction>(SystemFunction::CreateToolhelp32Snapshot);
+  const auto first = FindSystemFunction<ProcessWalkFunction>(SystemFunction::Process32First);
+  const auto next = FindSystemFunction<ProcessWalkFunction>(SystemFunction::Process32Next);
   if (snapshot == nullptr || first == nullptr || next == nullptr) return false;
   const HANDLE processes = snapshot(kSnapshotProcesses, 0);
   // The snapshot function fails with INVALID_HANDLE_VALUE, not with null.
@@ -186,11 +179,8 @@ bool IsLauncherNamed(const NativeProcessRecord& record, const char* launcherName
 // NT 4.0 has no psapi.dll: the native process list holds every process's image name, parent and
 // session instead.
 bool StartedFromLauncherNative(const char* launcherName) {
-  const Revealed<20> nativeName(kNativeModule);
-  const HMODULE native = GetModuleHandleA(nativeName);
-  const auto query = native != nullptr
-                         ? FindFunction<SystemQueryFunction, 40>(native, kSystemQueryFunction)
-                         : nullptr;
+  const auto query =
+      FindSystemFunction<SystemQueryFunction>(SystemFunction::NtQuerySystemInformation);
   void* list = query != nullptr ? NativeProcessList(query) : nullptr;
   if (list == nullptr) return false;
   const DWORD self = GetCurrentProcessId();
@@ -257,12 +247,12 @@ bool FindLauncherNT(const char* launcherName, HMODULE library, OpenProcessFuncti
 
 // The NT family: the process-status library lists the processes and their executables, the
 // native module tells the parent.
-bool StartedFromLauncherNT(const char* launcherName, HMODULE system) {
+bool StartedFromLauncherNT(const char* launcherName) {
   const DWORD self = GetCurrentProcessId();
-  const auto session = FindFunction<SessionFunction, 80>(system, kSessionFunction);
+  const auto session = FindSystemFunction<SessionFunction>(SystemFunction::ProcessIdToSessionId);
   DWORD ownSession = 0;
   if (session != nullptr && !session(self, &ownSession)) ownSession = 0;
-  const auto open = FindFunction<OpenProcessFunction, 80>(system, kOpenProcessFunction);
+  const auto open = FindSystemFunction<OpenProcessFunction>(SystemFunction::OpenProcess);
   if (open == nullptr) return false;
   const Revealed<40> libraryName(kProcessLibrary);
   const HMODULE library = LoadLibraryA(libraryName);
@@ -275,11 +265,8 @@ bool StartedFromLauncherNT(const char* launcherName, HMODULE system) {
 
   const HANDLE process = open(kQueryAndRead, FALSE, self);
   if (process == nullptr) return false;
-  const Revealed<20> nativeName(kNativeModule);
-  const HMODULE native = GetModuleHandleA(nativeName);
-  const auto query = native != nullptr
-                         ? FindFunction<ProcessQueryFunction, 40>(native, kProcessQueryFunction)
-                         : nullptr;
+  const auto query =
+      FindSystemFunction<ProcessQueryFunction>(SystemFunction::NtQueryInformationProcess);
   bool result = false;
   BasicProcessInfo info;
   ZeroMem(&info, sizeof info);
@@ -295,11 +282,8 @@ bool StartedFromLauncherNT(const char* launcherName, HMODULE system) {
 
 bool StartedFromLauncherNamed(const char* launcherName) {
   if (launcherName == nullptr || *launcherName == 0) return false;
-  const Revealed<80> systemName(kSystemModule);
-  const HMODULE system = GetModuleHandleA(systemName);
-  if (system == nullptr) return false;
-  if ((GetVersion() & 0x80000000u) != 0) return StartedFromLauncher9x(launcherName, system);
-  return StartedFromLauncherNT(launcherName, system);
+  if ((GetVersion() & 0x80000000u) != 0) return StartedFromLauncher9x(launcherName);
+  return StartedFromLauncherNT(launcherName);
 }
 
 bool StartedFromLauncher() {

@@ -3,29 +3,16 @@
 #include "runtime/memory/memory.h"
 #include "runtime/text/memory_ops.h"
 #include "winposix/win32.h"
+#include "runtime/platform/system_functions.h"
 
 struct TLockSection {
   CRITICAL_SECTION Section;
   uint32_t SpinCount;
 };
 
-TLockLookup LockLookup;
-
 namespace {
 
 typedef DWORD(WINAPI* SpinCountSetter)(LPCRITICAL_SECTION, DWORD);
-
-// Windows 95 has no spin counts.
-SpinCountSetter SpinCountSetterOnce() {
-  if (!LockLookup.SetterLookedUp) {
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    FARPROC found =
-        kernel != nullptr ? GetProcAddress(kernel, "SetCriticalSectionSpinCount") : nullptr;
-    LockLookup.Setter = reinterpret_cast<void (*)()>(found);
-    LockLookup.SetterLookedUp = true;
-  }
-  return reinterpret_cast<SpinCountSetter>(LockLookup.Setter);
-}
 
 } // namespace
 
@@ -35,7 +22,9 @@ TLock::TLock(uint16_t tag, uint32_t spinCount) : Tag(tag) {
   ZeroMem(Section, sizeof(TLockSection));
   InitializeCriticalSection(&Section->Section);
   if (spinCount == 0) return;
-  SpinCountSetter setter = SpinCountSetterOnce();
+  // Windows 95 has no spin counts.
+  const auto setter =
+      FindSystemFunction<SpinCountSetter>(SystemFunction::SetCriticalSectionSpinCount);
   if (setter == nullptr) return;
   setter(&Section->Section, spinCount);
   Section->SpinCount = spinCount;

@@ -7,14 +7,6 @@
 
 struct TLockSection;
 
-// The spin-count setter, looked up by name on the first lock that asks for a spin count and kept
-// (found or not) for the rest of the process.
-struct TLockLookup {
-  bool SetterLookedUp;
-  void (*Setter)();
-};
-extern TLockLookup LockLookup;
-
 class TLock {
 public:
   // A spin count of 0 leaves the system's default and never looks up the setter.

@@ -9,6 +9,7 @@
 #include "runtime/text/numbers.h"
 #include "runtime/text/strings.h"
 #include "winposix/win32.h"
+#include "runtime/platform/system_functions.h"
 
 TThreadStatics ThreadStatics;
 
@@ -20,10 +21,6 @@ constexpr uint32_t kSmallestStackOption = 4096;
 // The thread information block: its second word is the top of the calling thread's stack, its
 // third the bottom. 32-bit ntdll exports the procedure from NT 3.1 on; 64-bit Windows only
 // offers the bounds themselves, from Windows 8 on. Windows 95 has neither.
-constexpr auto kInfoModule = Scramble("ntdll.dll");
-constexpr auto kInfoProcedure = Scramble("NtCurrentTeb");
-constexpr auto kLimitsModule = Scramble("kernel32.dll");
-constexpr auto kLimitsProcedure = Scramble("GetCurrentThreadStackLimits");
 constexpr auto kLabelThread = Scramble("ThreadId: ");
 constexpr auto kLabelStack = Scramble(", Stack: ");
 constexpr auto kLabelUnit = Scramble(" KiB");
@@ -31,25 +28,19 @@ constexpr auto kLabelUnit = Scramble(" KiB");
 typedef const uintptr_t*(WINAPI* InfoBlockProcedure)();
 typedef void(WINAPI* StackLimitsProcedure)(ULONG_PTR* low, ULONG_PTR* high);
 
-template <size_t M, size_t P>
-FARPROC Lookup(const ScrambledName<M>& module, const ScrambledName<P>& procedure) {
-  HMODULE handle = GetModuleHandleA(PlainName(module));
-  return handle != nullptr ? GetProcAddress(handle, PlainName(procedure)) : nullptr;
-}
-
 // The calling thread's stack bounds; false when the system cannot tell them.
 bool StackBounds(uintptr_t* lower, uintptr_t* upper) {
-  if (FARPROC found = Lookup(kInfoModule, kInfoProcedure)) {
-    auto infoBlock = reinterpret_cast<InfoBlockProcedure>(reinterpret_cast<void (*)()>(found));
+  if (const auto infoBlock = FindSystemFunction<InfoBlockProcedure>(SystemFunction::NtCurrentTeb)) {
     const uintptr_t* block = infoBlock();
     if (block == nullptr) return false;
     *upper = block[1];
     *lower = block[2];
     return true;
   }
-  if (FARPROC found = Lookup(kLimitsModule, kLimitsProcedure)) {
+  if (const auto limits =
+          FindSystemFunction<StackLimitsProcedure>(SystemFunction::GetCurrentThreadStackLimits)) {
     ULONG_PTR low = 0, high = 0;
-    reinterpret_cast<StackLimitsProcedure>(reinterpret_cast<void (*)()>(found))(&low, &high);
+    limits(&low, &high);
     *lower = low;
     *upper = high;
     return true;

@@ -4,24 +4,11 @@
 #include "runtime/startup/runtime_state.h"
 #include "runtime/text/numbers.h"
 #include "winposix/win32.h"
+#include "runtime/platform/system_functions.h"
 
 namespace {
 
 typedef BOOL(WINAPI* SetProcessAffinityMaskFn)(HANDLE, DWORD_PTR);
-
-// Windows 95 has no such function: looked up once by name, the answer kept.
-SetProcessAffinityMaskFn FindSetProcessAffinityMask() {
-  static bool looked;
-  static SetProcessAffinityMaskFn function;
-  if (!looked) {
-    looked = true;
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel != nullptr)
-      function = reinterpret_cast<SetProcessAffinityMaskFn>(
-          reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetProcessAffinityMask")));
-  }
-  return function;
-}
 
 } // namespace
 
@@ -31,6 +18,8 @@ void ApplyAffinityOption() {
   bool complete;
   const auto mask = static_cast<uint32_t>(ParseUnsigned(value, &complete));
   if (!complete || OsVersion.Platform != kPlatformNT) return;
-  SetProcessAffinityMaskFn setMask = FindSetProcessAffinityMask();
+  // Windows 95 has no such function.
+  const auto setMask =
+      FindSystemFunction<SetProcessAffinityMaskFn>(SystemFunction::SetProcessAffinityMask);
   if (setMask != nullptr) setMask(GetCurrentProcess(), mask);
 }

@@ -6,6 +6,7 @@
 #include "runtime/text/memory_ops.h"
 #include "runtime/text/numbers.h"
 #include "runtime/text/strings.h"
+#include "runtime/platform/system_functions.h"
 
 namespace {
 
@@ -105,10 +106,6 @@ BOOL CALLBACK VisitMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
   return TRUE;
 }
 
-template <typename Function> Function FindUserFunction(HMODULE user, const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(user, name)));
-}
-
 } // namespace
 
 // Windows 95 and NT 4.0 predate multiple monitors and answer 0: they have the one screen.
@@ -126,10 +123,9 @@ bool MonitorRect(uint32_t index, RECT* out) {
     out->bottom = GetSystemMetrics(SM_CYSCREEN);
     return true;
   }
-  const HMODULE user = GetModuleHandleA("user32.dll");
-  if (user == nullptr) return false;
-  const auto enumerate = FindUserFunction<EnumDisplayMonitorsFunction>(user, "EnumDisplayMonitors");
-  const auto getInfo = FindUserFunction<GetMonitorInfoFunction>(user, "GetMonitorInfoA");
+  const auto enumerate =
+      FindSystemFunction<EnumDisplayMonitorsFunction>(SystemFunction::EnumDisplayMonitors);
+  const auto getInfo = FindSystemFunction<GetMonitorInfoFunction>(SystemFunction::GetMonitorInfoA);
   if (enumerate == nullptr || getInfo == nullptr) return false;
   MonitorSearch search;
   ZeroMem(&search, sizeof search);

@@ -1,16 +1,14 @@
 #include "runtime/startup/runtime_state.h"
 #include "runtime/text/memory_ops.h"
 #include "winposix/win32.h"
+#include "runtime/platform/system_functions.h"
 
 namespace {
 
 typedef BOOL(WINAPI* GetVersionExFn)(OSVERSIONINFOA*);
 
 bool ReadExtendedVersion() {
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel == nullptr) return false;
-  auto getVersionEx = reinterpret_cast<GetVersionExFn>(
-      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "GetVersionExA")));
+  const auto getVersionEx = FindSystemFunction<GetVersionExFn>(SystemFunction::GetVersionExA);
   if (getVersionEx == nullptr) return false;
   OSVERSIONINFOA info;
   ZeroMem(&info, sizeof info);

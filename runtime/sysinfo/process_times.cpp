@@ -1,25 +1,11 @@
 #include "runtime/sysinfo/process_times.h"
 
 #include "winposix/win32.h"
+#include "runtime/platform/system_functions.h"
 
 namespace {
 
 typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE, FILETIME*, FILETIME*, FILETIME*, FILETIME*);
-
-// Windows 95 has no GetProcessTimes: looked up once, a miss remembered as null.
-GetProcessTimesFn getProcessTimes = nullptr;
-bool lookupDone = false;
-
-GetProcessTimesFn ProcessTimesFunction() {
-  if (!lookupDone) {
-    lookupDone = true;
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel != nullptr)
-      getProcessTimes = reinterpret_cast<GetProcessTimesFn>(
-          reinterpret_cast<void (*)()>(GetProcAddress(kernel, "GetProcessTimes")));
-  }
-  return getProcessTimes;
-}
 
 } // namespace
 
@@ -50,15 +36,11 @@ uint32_t FileTimeToMs(uint32_t low, uint32_t high) {
 
 uint32_t GetProcessCpuTimes(uint32_t* kernelMs) {
   if (kernelMs != nullptr) *kernelMs = 0;
-  GetProcessTimesFn function = ProcessTimesFunction();
+  // Windows 95 has no GetProcessTimes.
+  const auto function = FindSystemFunction<GetProcessTimesFn>(SystemFunction::GetProcessTimes);
   if (function == nullptr) return 0;
   FILETIME creation, exit, kernel, user;
   if (!function(GetCurrentProcess(), &creation, &exit, &kernel, &user)) return 0;
   if (kernelMs != nullptr) *kernelMs = FileTimeToMs(kernel.dwLowDateTime, kernel.dwHighDateTime);
   return FileTimeToMs(user.dwLowDateTime, user.dwHighDateTime);
-}
-
-void ForgetProcessTimesLookup() {
-  getProcessTimes = nullptr;
-  lookupDone = false;
 }

@@ -47,6 +47,3 @@ uint32_t FileTimeToMs(uint32_t low, uint32_t high);
 // The process's user-mode milliseconds; *kernelMs (when given) its kernel-mode milliseconds.
 // Both are 0 when Windows has no "GetProcessTimes" or the call fails.
 uint32_t GetProcessCpuTimes(uint32_t* kernelMs);
-
-// Forgets the look-up of "GetProcessTimes", so that the next call looks again. For tests.
-void ForgetProcessTimesLookup();

@@ -11,6 +11,7 @@
 #include "runtime/text/fault_guard.h"
 #include "runtime/text/memory_ops.h"
 #include "runtime/text/numbers.h"
+#include "runtime/platform/system_functions.h"
 
 SmtStateRecord SmtState;
 
@@ -26,10 +27,6 @@ constexpr uint32_t kHyperThreading = 1u << 28;
 // Affinity masks of a 32-bit program, and the ApicTable, end at processor 31; a wider
 // mask probes no further.
 constexpr DWORD_PTR kLastProbedMask = static_cast<DWORD_PTR>(1) << 31;
-
-template <typename Fn> Fn Lookup(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 void RunJob(void* job) {
   static_cast<GuardedJob*>(job)->Run();
@@ -61,10 +58,10 @@ void Probe(const CpuIdSnapshot& snap) {
   while ((1u << shift) < logical) ++shift;
   const uint8_t physMask = static_cast<uint8_t>(0xFF << shift);
 
-  HMODULE kernel = GetModuleHandleA("kernel32");
-  if (kernel == nullptr) return;
-  auto getMask = Lookup<GetProcessAffinityMaskFn>(kernel, "GetProcessAffinityMask");
-  auto setMask = Lookup<SetProcessAffinityMaskFn>(kernel, "SetProcessAffinityMask");
+  const auto getMask =
+      FindSystemFunction<GetProcessAffinityMaskFn>(SystemFunction::GetProcessAffinityMask);
+  const auto setMask =
+      FindSystemFunction<SetProcessAffinityMaskFn>(SystemFunction::SetProcessAffinityMask);
   if (getMask == nullptr || setMask == nullptr) return;
   HANDLE process = GetCurrentProcess();
   DWORD_PTR processMask = 0, systemMask = 0;

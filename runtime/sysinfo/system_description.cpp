@@ -9,6 +9,7 @@
 #include "runtime/text/memory_ops.h"
 #include "runtime/text/strings.h"
 #include "winposix/win32.h"
+#include "runtime/platform/system_functions.h"
 
 WineCheckRecord WineCheck;
 
@@ -87,10 +88,7 @@ bool OnlyBlanks(const char* text) {
 
 // The version, processor and service-pack part; false when GetVersionExA cannot answer.
 bool DescribeVersion(char* line) {
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel == nullptr) return false;
-  auto getVersionEx = reinterpret_cast<GetVersionExFn>(
-      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "GetVersionExA")));
+  const auto getVersionEx = FindSystemFunction<GetVersionExFn>(SystemFunction::GetVersionExA);
   if (getVersionEx == nullptr) return false;
   OSVERSIONINFOA version;
   ZeroMem(&version, sizeof version);

@@ -6,5 +6,5 @@
 
 typedef DWORD_PTR(WINAPI* SetThreadAffinityMaskFunction)(HANDLE thread, DWORD_PTR mask);
 
-// The system's SetThreadAffinityMask, or null where it is missing. Looked up on every call.
+// The system's SetThreadAffinityMask, or null where it is missing.
 SetThreadAffinityMaskFunction ResolveSetThreadAffinityMask();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #ifndef _WIN32
+#include "tests/support/system_exports.h"
 #include "winposix/testctl.h"
 #include <unistd.h>
 #endif
@@ -25,13 +26,13 @@ protected:
     RuntimeState.ModuleBase = GetModuleHandleA(nullptr); // a console program
     ClearOptions();
 #ifndef _WIN32
-    winposix::ResetAll();
+    ResetLayer();
 #endif
   }
   void TearDown() override {
     ClearOptions();
 #ifndef _WIN32
-    winposix::ResetAll();
+    ResetLayer();
 #endif
   }
   static void ClearOptions() {
@@ -130,7 +131,7 @@ TEST_F(ConsoleWindowTest, SizesTheConsoleAndCentresItsWindow) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
-    winposix::ResetAll();
+    ResetLayer();
     ConsoleSetup setup;
     if (c.setup) c.setup(setup);
     winposix::SetConsole(setup);
@@ -162,7 +163,7 @@ TEST_F(ConsoleWindowTest, MalformedValuesChangeNothing) {
         "-~ConWin:max,Max", "-~ConWin:4294967296,40", "-~ConWin:", "-~ConWin", "-~ConWindow:100,40",
         "-~conwin:100,40"}) {
     SCOPED_TRACE(option);
-    winposix::ResetAll();
+    ResetLayer();
     SetOption(option);
     SetUpConsoleWindow();
     EXPECT_TRUE(winposix::RecordedConsoleCalls().empty());
@@ -186,13 +187,13 @@ TEST_F(ConsoleWindowTest, StopsWithoutWindowOrMonitor) {
       {"monitor functions missing",
        [] {
          winposix::SetMonitors(kTwoMonitors);
-         winposix::RemoveExport("EnumDisplayMonitors");
+         RemoveSystemExport("EnumDisplayMonitors");
        },
        1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    winposix::ResetAll();
+    ResetLayer();
     c.arrange();
     SetOption("-~ConWin:100,40");
     SetUpConsoleWindow();
@@ -237,14 +238,14 @@ TEST_F(ConsoleWindowTest, MonitorRects) {
       {"beyond the count", [&] { winposix::SetMonitors(three); }, 3, false, {0, 0, 0, 0}},
       {"failing one not counted", failSecond, 1, true, {-1024, 100, 0, 868}},
       {"index never reached", failSecond, 2, true, {0, 0, 0, 0}},
-      {"info function missing", [&] { winposix::SetMonitors(three); winposix::RemoveExport("GetMonitorInfoA"); }, 0, false, {0, 0, 0, 0}},
-      {"one monitor: the screen", [] { winposix::SetMonitors({{0, 0, 1024, 768}}); winposix::RemoveExport("EnumDisplayMonitors"); }, 0, true, {0, 0, 1024, 768}},
+      {"info function missing", [&] { winposix::SetMonitors(three); RemoveSystemExport("GetMonitorInfoA"); }, 0, false, {0, 0, 0, 0}},
+      {"one monitor: the screen", [] { winposix::SetMonitors({{0, 0, 1024, 768}}); RemoveSystemExport("EnumDisplayMonitors"); }, 0, true, {0, 0, 1024, 768}},
       {"no multi-monitor support: the screen", [] { winposix::SetMonitors({{0, 0, 1024, 768}}, false); }, 0, true, {0, 0, 1024, 768}},
       // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    winposix::ResetAll();
+    ResetLayer();
     c.arrange();
     RECT r = {7, 7, 7, 7};
     EXPECT_EQ(MonitorRect(c.index, &r), c.ok);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include "tests/support/system_exports.h"
 #include "winposix/testctl.h"
 
 #include <filesystem>
@@ -36,7 +37,7 @@ __attribute__((constructor)) void AnswerAsProbe() {
   if (launcher == nullptr) return;
   if (read(0, &go, 1) != 1) _exit(2);
   InitMem();
-  if (remove != nullptr && *remove != 0) winposix::RemoveExport(remove);
+  if (remove != nullptr && *remove != 0) RemoveSystemExport(remove);
   winposix::SetVersion({VER_PLATFORM_WIN32_WINDOWS, 4, 10, 2222, " A "});
   const bool windows9x = StartedFromLauncherNamed(launcher);
   winposix::SetVersion({VER_PLATFORM_WIN32_NT, 5, 1, 2600, "Service Pack 2"});

@@ -1,6 +1,8 @@
+#include "runtime/platform/system_functions.h"
 #include "runtime/sysinfo/process_times.h"
 #include "winposix/win32.h"
 #ifndef _WIN32
+#include "tests/support/system_exports.h"
 #include "winposix/testctl.h"
 #endif
 
@@ -97,16 +99,15 @@ TEST(GetProcessCpuTimes, AgreesWithTheSystemAndGrows) {
 
 #ifndef _WIN32
 TEST(GetProcessCpuTimes, WithoutTheFunctionBothAreZeroAndItIsNotSoughtAgain) {
-  ForgetProcessTimesLookup();
+  ForgetSystemFunctions();
   ASSERT_TRUE(Burn(30)); // so that a found function could not answer 0
-  winposix::RemoveExport("GetProcessTimes");
-  ForgetProcessTimesLookup();
+  RemoveSystemExport("GetProcessTimes");
   uint32_t kernel = 77;
   EXPECT_EQ(GetProcessCpuTimes(&kernel), 0u);
   EXPECT_EQ(kernel, 0u);
-  winposix::RestoreExports();
+  winposix::RestoreExports(); // the miss is kept
   EXPECT_EQ(GetProcessCpuTimes(nullptr), 0u);
-  ForgetProcessTimesLookup();
+  ForgetSystemFunctions();
   EXPECT_GT(CpuMs(), 0u);
 }
 #endif

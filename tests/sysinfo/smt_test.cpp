@@ -220,7 +220,7 @@ TEST_F(SmtTest, ProbeOnDescribedMachines) {
     recorded::Replay replay(p, &CurrentProcessor);
     ASSERT_TRUE(IdentifyCpu(false));
     SetOptions(c.options);
-    if (c.missingExport != nullptr) winposix::RemoveExport(c.missingExport);
+    if (c.missingExport != nullptr) RemoveSystemExport(c.missingExport);
     if (c.allocationFails) winposix::FailNth(winposix::FailPoint::VirtualAlloc, 1);
 
     Lines out(STD_OUTPUT_HANDLE), err(STD_ERROR_HANDLE);
@@ -290,7 +290,7 @@ TEST_F(SmtTest, CountsAndPinningAreDecidedOnce) {
     SetOptions(c.options);
     winposix::SetVersion({c.platform, 4, 0, 950, ""});
     ReadOsVersion();
-    if (c.missingExport != nullptr) winposix::RemoveExport(c.missingExport);
+    if (c.missingExport != nullptr) RemoveSystemExport(c.missingExport);
     EXPECT_EQ(ProcessorCount(), c.count);
     EXPECT_EQ(ProcessorCountOverride(), c.countOverride);
     EXPECT_EQ(PinningAllowed(), c.pinningAllowed);
@@ -298,7 +298,7 @@ TEST_F(SmtTest, CountsAndPinningAreDecidedOnce) {
     // Later changes reach none of the cached answers; the look-up is made every time.
     SetOptions({Option(kOptCpuCount, "5"), Option(kOptNoPinning)});
     winposix::SetSystemRecord({.processors = 7});
-    winposix::RestoreExports();
+    RestoreSystemExports();
     EXPECT_EQ(ProcessorCount(), c.count);
     EXPECT_EQ(ProcessorCountOverride(), c.countOverride);
     EXPECT_EQ(PinningAllowed(), c.pinningAllowed);

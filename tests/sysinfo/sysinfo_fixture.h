@@ -13,6 +13,7 @@
 #include "tests/support/std_capture.h"
 #include "winposix/win32.h"
 #ifndef _WIN32
+#include "tests/support/system_exports.h"
 #include "winposix/testctl.h"
 #endif
 
@@ -66,7 +67,7 @@ protected:
     SmtState = SmtStateRecord{};
     WineCheck = WineCheckRecord{};
 #ifndef _WIN32
-    winposix::ResetAll();
+    ResetLayer();
 #endif
   }
 

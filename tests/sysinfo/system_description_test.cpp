@@ -44,7 +44,7 @@ protected:
     CpuInfo.HasMMX = m.mmx;
     CpuInfo.HasSSE = m.sse;
     for (const auto& [root, path] : m.keys) winposix::AddRegistryKey(root, path);
-    if (m.noGetVersionEx) winposix::RemoveExport("GetVersionExA");
+    if (m.noGetVersionEx) RemoveSystemExport("GetVersionExA");
     if (m.replay == nullptr) return nullptr;
     recorded::Processor p = recorded::Named(m.replay);
     if (!m.apicIds.empty()) p.apicIds = m.apicIds;
@@ -185,7 +185,7 @@ TEST_F(SystemDescriptionTest, HostDefaultsNameLinux) {
 }
 
 TEST(EmulatedRegistry, KeysOpenWithTheirParentsAndCloseOnce) {
-  winposix::ResetAll();
+  ResetLayer();
   winposix::AddRegistryKey(RegistryRoot::LocalMachine, "A\\B\\C");
   struct Case {
     HKEY root;
@@ -209,7 +209,7 @@ TEST(EmulatedRegistry, KeysOpenWithTheirParentsAndCloseOnce) {
     EXPECT_NE(RegCloseKey(key), ERROR_SUCCESS);
   }
   EXPECT_EQ(winposix::OpenRegistryKeys(), 0u);
-  winposix::ResetAll();
+  ResetLayer();
 }
 
 } // namespace

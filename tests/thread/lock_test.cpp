@@ -1,8 +1,10 @@
 #include "runtime/memory/memory.h"
 #include "runtime/platform/lock.h"
+#include "runtime/platform/system_functions.h"
 #include "runtime/platform/thread.h"
 #include "winposix/win32.h"
 #ifndef _WIN32
+#include "tests/support/system_exports.h"
 #include "winposix/testctl.h"
 #endif
 
@@ -59,15 +61,15 @@ TEST(Lock, SpinCountSetterLookedUpOnlyForASpinCount) {
                {false, true, 300, 300},    // and keeps it
                {true, true, 5000, 0}};     // a missing setter: no spin count
   for (const Step& s : steps) {
-    if (s.reset) LockLookup = {};
+    // The layer alone changes: what the runtime found stays until it forgets.
     winposix::RestoreExports();
     if (s.removed) winposix::RemoveExport("SetCriticalSectionSpinCount");
+    if (s.reset) ForgetSystemFunctions();
     TLock lock(7, s.spin);
     EXPECT_EQ(lock.Tag, 7);
     EXPECT_EQ(lock.AppliedSpinCount(), s.applied) << s.spin;
   }
-  winposix::ResetAll();
-  LockLookup = {};
+  ResetLayer();
 }
 
 TEST(Lock, WithoutItsBlockTheLockDoesNothing) {

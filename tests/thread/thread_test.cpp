@@ -4,6 +4,7 @@
 #include "tests/support/std_capture.h"
 #include "winposix/win32.h"
 #ifndef _WIN32
+#include "tests/support/system_exports.h"
 #include "winposix/testctl.h"
 #include <sched.h>
 #endif
@@ -79,7 +80,7 @@ protected:
     DoneMem();
     SetEnvironmentVariableA("_Heap_Mgr_", nullptr);
 #ifndef _WIN32
-    winposix::ResetAll();
+    ResetLayer();
 #endif
   }
 };
@@ -108,7 +109,7 @@ TEST_F(ThreadTest, PinnedThreadRunsOnlyOnItsProcessor) {
     EXPECT_EQ(code, cpu + 100) << "Execute's result is the exit code";
   }
 #ifndef _WIN32
-  winposix::RemoveExport("SetThreadAffinityMask");
+  RemoveSystemExport("SetThreadAffinityMask");
   std::atomic<bool> ran{false};
   Job job([&] { return ran = true, 0u; });
   job.SetAffinity(1);
@@ -232,8 +233,8 @@ TEST_F(ThreadTest, ThreadInfoLineOnDestruction) {
 #ifdef _WIN32
     if (!c.removed.empty()) continue;
 #else
-    winposix::RestoreExports();
-    for (const char* name : c.removed) winposix::RemoveExport(name);
+    RestoreSystemExports();
+    for (const char* name : c.removed) RemoveSystemExport(name);
 #endif
     SetOptions({c.option});
     auto* job = new Job([] { return 0u; });
