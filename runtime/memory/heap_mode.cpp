@@ -14,11 +14,6 @@ void Release(HeapControl* control) {
   if (control->Locking) LeaveCriticalSection(&control->Lock);
 }
 
-void Raise(uint32_t* counters, uint32_t counter, uint32_t peak, uint32_t amount) {
-  counters[counter] += amount;
-  if (counters[peak] < counters[counter]) counters[peak] = counters[counter];
-}
-
 } // namespace
 
 HeapControl* HeapModeCreate() {
@@ -41,8 +36,8 @@ void* HeapModeAlloc(HeapControl* control, uint32_t n) {
   Take(control);
   uint32_t* counters = control->Stats.Counter;
   ++counters[kMemAllocations];
-  Raise(counters, kMemBlocksInUse, kMemBlocksPeak, 1);
-  Raise(counters, kMemBytesInUse, kMemBytesPeak, n);
+  RaiseMemCounter(counters, kMemBlocksInUse, kMemBlocksPeak, 1);
+  RaiseMemCounter(counters, kMemBytesInUse, kMemBytesPeak, n);
   Release(control);
   return block;
 }

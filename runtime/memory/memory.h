@@ -18,6 +18,12 @@ enum MemCounter : uint32_t {
   kMemCounterCount
 };
 
+// Adds amount to a counter and lifts its peak to it.
+inline void RaiseMemCounter(uint32_t* counters, uint32_t counter, uint32_t peak, uint32_t amount) {
+  counters[counter] += amount;
+  if (counters[peak] < counters[counter]) counters[peak] = counters[counter];
+}
+
 struct MemStats {
   uint32_t Counter[kMemCounterCount];
 };

@@ -9,11 +9,6 @@ PoolCacheSwitch PoolCacheState;
 
 namespace {
 
-void Raise(uint32_t* counters, uint32_t counter, uint32_t peak, uint32_t amount) {
-  counters[counter] += amount;
-  if (counters[peak] < counters[counter]) counters[peak] = counters[counter];
-}
-
 bool CacheDisabled() {
   return __atomic_load_n(&PoolCacheState.Disabled, __ATOMIC_RELAXED);
 }
@@ -131,8 +126,8 @@ void* PoolAlloc(PoolControl* control, uint32_t n) {
   PoolTake(control, &control->StatsLock);
   uint32_t* counters = control->Stats.Counter;
   ++counters[kMemAllocations];
-  Raise(counters, kMemBlocksInUse, kMemBlocksPeak, 1);
-  Raise(counters, kMemBytesInUse, kMemBytesPeak, given);
+  RaiseMemCounter(counters, kMemBlocksInUse, kMemBlocksPeak, 1);
+  RaiseMemCounter(counters, kMemBytesInUse, kMemBytesPeak, given);
   if (cacheMiss) ++counters[kMemCacheMisses];
   PoolLeave(control, &control->StatsLock);
   return static_cast<char*>(block) + kBlockHeader;

@@ -7,10 +7,6 @@
 
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
 // Windows rules: a backslash is a plain character unless backslashes run up to a double quote;
 // then each pair gives one, and an odd one left over makes the quote a plain character. Any
 // other quote switches the inside-quotes state and is dropped. Writes the argument to dst

@@ -1,10 +1,7 @@
+#include "runtime/text/strings.h"
 #include "runtime/startup/next_token.h"
 
 namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
 
 const char* SkipBlanks(const char* p) {
   while (IsBlank(*p)) ++p;

@@ -1,3 +1,4 @@
+#include "runtime/text/strings.h"
 #include "runtime/startup/start_delay.h"
 
 namespace {
@@ -16,10 +17,6 @@ uint32_t UnitSeconds(char unit) {
   default:
     return 0;
   }
-}
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
 }
 
 // A total that no longer fits stays at the top instead of wrapping round to a short delay.

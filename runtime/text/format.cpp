@@ -48,10 +48,6 @@ struct Field {
   uint32_t width;
 };
 
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 uint32_t NextSlot(ArgCursor& args) {
   return __builtin_va_arg(args.list, uint32_t);
 }

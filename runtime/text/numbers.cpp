@@ -25,10 +25,6 @@ uint32_t DivideBy10(uint32_t& low, uint32_t& high) {
   return lower % 10;
 }
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
 // The value of c as a digit of base 10 or 16, or -1.
 int32_t DigitValue(char c, uint32_t base) {
   if (c >= '0' && c <= '9') return c - '0';

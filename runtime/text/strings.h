@@ -5,6 +5,14 @@
 
 #include <stdint.h>
 
+// The blanks that separate fields, and the decimal digits.
+inline bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+inline bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
 // The system headers make CharUpper a macro for CharUpperA; the runtime has its own.
 #ifdef CharUpper
 #undef CharUpper
