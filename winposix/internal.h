@@ -5,6 +5,7 @@
 #include "winposix/loader.h"
 #include "winposix/testctl.h"
 
+#include <sched.h>
 #include <string>
 
 namespace winposix {
@@ -32,6 +33,10 @@ void ResetVersion();
 bool MachineEmulated();
 BOOL EmulatedGetProcessAffinityMask(HANDLE process, DWORD_PTR* processMask, DWORD_PTR* systemMask);
 BOOL EmulatedSetProcessAffinityMask(HANDLE process, DWORD_PTR mask);
+// A Windows affinity mask and the processor set Linux keeps, both ways (the first 64 only).
+DWORD_PTR MaskOfSet(const cpu_set_t& set);
+cpu_set_t SetOfMask(DWORD_PTR mask);
+
 // Puts the record's fields over what the host reported.
 void ApplySystemRecord(SYSTEM_INFO* info);
 void ResetSystemRecord();

@@ -104,6 +104,21 @@ std::string winposix::CommandLineOf(const std::vector<std::string>& args) {
   return line;
 }
 
+DWORD_PTR winposix::MaskOfSet(const cpu_set_t& set) {
+  DWORD_PTR mask = 0;
+  for (int i = 0; i < kMaskBits; ++i)
+    if (CPU_ISSET(i, &set)) mask |= static_cast<DWORD_PTR>(1) << i;
+  return mask;
+}
+
+cpu_set_t winposix::SetOfMask(DWORD_PTR mask) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (int i = 0; i < kMaskBits; ++i)
+    if (mask & (static_cast<DWORD_PTR>(1) << i)) CPU_SET(i, &set);
+  return set;
+}
+
 void winposix::KeepProcessArguments(int count, char* const* args) {
   keptCount = count;
   keptArgs = args;
@@ -144,9 +159,7 @@ extern "C" BOOL WINAPI GetProcessAffinityMask(HANDLE process, DWORD_PTR* process
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  *processMask = 0;
-  for (int i = 0; i < kMaskBits; ++i)
-    if (CPU_ISSET(i, &set)) *processMask |= static_cast<DWORD_PTR>(1) << i;
+  *processMask = winposix::MaskOfSet(set);
   *systemMask = SystemMask();
   return TRUE;
 }
@@ -158,11 +171,7 @@ extern "C" BOOL WINAPI SetProcessAffinityMask(HANDLE process, DWORD_PTR mask) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  for (int i = 0; i < kMaskBits; ++i)
-    if (mask & (static_cast<DWORD_PTR>(1) << i)) CPU_SET(i, &set);
-  if (!SetEveryThreadsAffinity(set)) {
+  if (!SetEveryThreadsAffinity(winposix::SetOfMask(mask))) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }

@@ -368,10 +368,8 @@ extern "C" NTSTATUS WINAPI NtQueryInformationProcess(HANDLE process, ULONG infoC
                        ? 0
                        : static_cast<DWORD>(strtoul(status.c_str() + tgid + 6, nullptr, 10));
   cpu_set_t set;
-  if (id != 0 && sched_getaffinity(static_cast<pid_t>(id), sizeof set, &set) == 0) {
-    for (unsigned i = 0; i < sizeof(ULONG_PTR) * 8; ++i)
-      if (CPU_ISSET(i, &set)) basic.AffinityMask |= static_cast<ULONG_PTR>(1) << i;
-  }
+  if (id != 0 && sched_getaffinity(static_cast<pid_t>(id), sizeof set, &set) == 0)
+    basic.AffinityMask = winposix::MaskOfSet(set);
   basic.ExitStatus = STATUS_PENDING;
   basic.BasePriority = 8;
   basic.UniqueProcessId = id;

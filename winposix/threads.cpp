@@ -98,8 +98,6 @@ pid_t TidOf(HANDLE handle) {
   return record->finished ? 0 : record->tid;
 }
 
-constexpr int kMaskBits = static_cast<int>(sizeof(DWORD_PTR) * 8);
-
 } // namespace
 
 namespace winposix {
@@ -217,12 +215,8 @@ extern "C" DWORD_PTR WINAPI SetThreadAffinityMask(HANDLE thread, DWORD_PTR mask)
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  DWORD_PTR previous = 0;
-  for (int i = 0; i < kMaskBits; ++i)
-    if (CPU_ISSET(i, &set)) previous |= static_cast<DWORD_PTR>(1) << i;
-  CPU_ZERO(&set);
-  for (int i = 0; i < kMaskBits; ++i)
-    if (mask & (static_cast<DWORD_PTR>(1) << i)) CPU_SET(i, &set);
+  const DWORD_PTR previous = winposix::MaskOfSet(set);
+  set = winposix::SetOfMask(mask);
   if (sched_setaffinity(tid, sizeof set, &set) != 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
