@@ -1,81 +1,135 @@
-"""What the end-to-end scripts share. run_tests is the start of every script: it takes --exe
-(the program) and --runner (the emulator in front of a Windows program), runs the script's tests
-and ends with the closing line 'N passed, N failed, N skipped', where a failed subtest stands
-for its test.
-
-Two runners exist: cmake/wine-run (Wine, with its own console, processes and file system
-between) and winrun (the 32-bit runner, one process on the same Linux layer as the host
-program). A script sees WINE for the first and PE32 for a 32-bit image, whichever runs it."""
+"""What the end-to-end scripts share. run_tests starts every script: it takes --exe and --runner
+(cmake/wine-run: Wine, with its own console, processes and files; winrun: the 32-bit runner on
+the host's Linux layer), sets EXE, RUNNER, WINE and PE32 (a 32-bit image) here and in the script,
+and ends with 'N passed, N failed, N skipped', where a failed subtest stands for its test."""
 import argparse
 import contextlib
+import fcntl
 import os
-import struct
 import subprocess
 import sys
+import termios
 import time
 import unittest
 
+EXE, RUNNER, WINE, PE32 = None, [], False, False
+PROMPT = b"Press ^C to stop CPU stress test...\r\n"
+BANNER_START = b"Calvisto 1.1  "
+USAGE_TAIL = b" [-Affinity:<n>] [-v]]\r\n"
 
-def environment(glob_sys_args=None):
-    """This process's environment without runtime options, or with the given ones."""
-    env = {k: v for k, v in os.environ.items() if k != "_GlobSysArgs_"}
-    if glob_sys_args is not None:
-        env["_GlobSysArgs_"] = glob_sys_args
-    return env
+
+def environment(glob_sys_args=None, **extra):
+    """This process's environment without the program's variables, with the given ones."""
+    env = {k: v for k, v in os.environ.items() if k not in ("_GlobSysArgs_", "_Heap_Mgr_")}
+    return {**env, **({"_GlobSysArgs_": glob_sys_args} if glob_sys_args else {}), **extra}
+
+
+def start(*args, exe=None, command=None, env=None, stdin="null", stdout="pipe", stderr="pipe",
+          terminal=None, before=None, **popen):
+    """Starts the program (or command) in a session of its own, so without console input, or
+    with terminal (a pseudo-terminal) as that and standard input. A stream is "pipe", "null",
+    "closed", "full", "broken" (no reader), "terminal" (not the controlling one) or input bytes."""
+    streams, closing, held = [], [], []  # held: ours to close once the program has them
+    for fd, how in enumerate((stdin, stdout, stderr)):
+        if how == "full":
+            held.append(os.open("/dev/full", os.O_WRONLY))
+        elif how == "broken":
+            reader, writer = os.pipe()
+            os.close(reader)
+            held.append(writer)
+        elif how == "terminal":
+            held += os.openpty()
+        closing += [fd] if how == "closed" else []
+        streams.append(held[-1] if how in ("full", "broken", "terminal") else
+                       subprocess.DEVNULL if how in ("closed", "null") else subprocess.PIPE)
+
+    def prepare():
+        if terminal is not None:
+            os.setsid()
+            fcntl.ioctl(terminal, termios.TIOCSCTTY, 0)
+        if before is not None:
+            before()
+        for fd in closing:
+            os.close(fd)
+
+    proc = subprocess.Popen(command or RUNNER + [exe or EXE, *args], stdout=streams[1],
+                            stdin=streams[0] if terminal is None else terminal, stderr=streams[2],
+                            env=env or environment(), preexec_fn=prepare,
+                            start_new_session=terminal is None, **popen)
+    for fd in held:
+        os.close(fd)
+    proc.input = stdin if isinstance(stdin, bytes) else None
+    return proc
+
+
+def run(*args, timeout=60, **how):
+    """(exit code, standard output, standard error) of a whole run; those not piped are b""."""
+    with reaped(start(*args, **how)) as proc:
+        out, err = proc.communicate(proc.input, timeout=timeout)
+    return proc.returncode, out or b"", err or b""
+
+
+def is_program_path(text):
+    """True for the program's full path as the program sees it."""
+    if WINE:
+        return text.lower().endswith(os.path.basename(EXE).lower()) and ":\\" in text
+    return text == os.path.realpath(EXE)
+
+
+def lines(data):
+    """The lines of a text whose every line ends in CR LF."""
+    assert data == b"" or data.endswith(b"\r\n"), data[-80:]
+    return [line.decode("latin-1") for line in data.split(b"\r\n")[:-1]]
 
 
 def still_running(proc, seconds):
     """True when the process has not ended within the given time."""
-    try:
-        proc.wait(timeout=seconds)
-        return False
-    except subprocess.TimeoutExpired:
-        return True
+    with contextlib.suppress(subprocess.TimeoutExpired):
+        return proc.wait(timeout=seconds) is None
+    return True
+
+
+def gone(pid):
+    """True when the process has ended (a zombie waits only for its parent)."""
+    with contextlib.suppress(FileNotFoundError), open(f"/proc/{pid}/stat") as f:
+        return f.read().rsplit(")", 1)[1].split()[0] == "Z"
+    return True
 
 
 @contextlib.contextmanager
 def reaped(proc):
-    """Kills the process on the way out if it is still running, so no test leaves one behind."""
-    try:
-        yield proc
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
+    """Kills the process on the way out if it still runs, waits for it, closes its pipes."""
+    with proc:
+        try:
+            yield proc
+        finally:
+            if proc.poll() is None:
+                proc.kill()
 
 
 def read_until(stream, wanted, timeout):
     """What the stream carried until the wanted bytes arrived or the time ran out."""
-    data = b""
-    deadline = time.monotonic() + timeout
+    data, deadline = b"", time.monotonic() + timeout
     os.set_blocking(stream.fileno(), False)
     while wanted not in data and time.monotonic() < deadline:
         chunk = stream.read()
-        if chunk:
-            data += chunk
-        else:
-            time.sleep(0.02)
+        data += chunk or b""
+        time.sleep(0 if chunk else 0.02)
     return data
 
 
-def cpu_seconds(pid):
-    """User plus system time of every thread of the process, from the kernel's accounting."""
-    total = 0
+def thread_stats(pid):
+    """Each live thread's fields after its state: utime at 11, the last processor at 36."""
+    found = []
     for tid in os.listdir(f"/proc/{pid}/task"):
-        with open(f"/proc/{pid}/task/{tid}/stat") as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        total += int(fields[11]) + int(fields[12])
-    return total / os.sysconf("SC_CLK_TCK")
+        with contextlib.suppress(FileNotFoundError), open(f"/proc/{pid}/task/{tid}/stat") as f:
+            found.append([0] + [int(x) for x in f.read().rsplit(")", 1)[1].split()[1:]])
+    return found
 
 
-def is_pe32(path):
-    """True for a 32-bit x86 Windows image."""
-    with open(path, "rb") as f:
-        head = f.read(4096)
-    if head[:2] != b"MZ" or len(head) < 0x40:
-        return False
-    at = struct.unpack_from("<I", head, 0x3C)[0]
-    return head[at:at + 6] == b"PE\0\0\x4c\x01"
+def cpu_seconds(pid):
+    """User plus system time of every thread of the process."""
+    return sum(f[11] + f[12] for f in thread_stats(pid)) / os.sysconf("SC_CLK_TCK")
 
 
 def run_tests(script_globals):
@@ -83,16 +137,15 @@ def run_tests(script_globals):
     parser.add_argument("--exe", required=True)
     parser.add_argument("--runner", default="")
     args, rest = parser.parse_known_args()
-    script_globals["EXE"] = os.path.abspath(args.exe)
-    script_globals["RUNNER"] = [os.path.abspath(args.runner)] if args.runner else []
-    script_globals["WINE"] = os.path.basename(args.runner) == "wine-run"
-    script_globals["PE32"] = is_pe32(args.exe)
+    given = {"EXE": os.path.abspath(args.exe),
+             "RUNNER": [os.path.abspath(args.runner)] if args.runner else [],
+             "WINE": os.path.basename(args.runner) == "wine-run",
+             "PE32": os.path.basename(args.runner) == "winrun"}
+    globals().update(given)
+    script_globals.update(given)
     result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
     failed = len({getattr(test, "test_case", test).id()
                   for test, _ in result.failures + result.errors})
     skipped = len(result.skipped)
-    # A class skipped in setUpClass counts as skipped without having run.
-    ran_and_skipped = sum(isinstance(test, unittest.TestCase) for test, _ in result.skipped)
-    print(f"{result.testsRun - failed - ran_and_skipped} passed, {failed} failed, "
-          f"{skipped} skipped")
+    print(f"{result.testsRun - failed - skipped} passed, {failed} failed, {skipped} skipped")
     return 0 if result.wasSuccessful() else 1

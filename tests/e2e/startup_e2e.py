@@ -1,89 +1,32 @@
 #!/usr/bin/env python3
-"""End-to-end tests of the runtime's start-up: runtime options from the command line and from
-"_GlobSysArgs_", the option trace, the argument dump, the argument limit, skipping main, the
-start delay and the working directory."""
+"""The runtime's start-up and exit in whole runs: arguments and runtime options from the command
+line and from "_GlobSysArgs_", the argument limit, the start delay, self-deletion, and the copy
+files, appended run after run and by several processes at once."""
 import os
+import pathlib
 import re
-import subprocess
+import shutil
 import sys
 import tempfile
 import time
 import unittest
 
-from e2e_support import environment, run_tests
-
-EXE = None
-RUNNER = []  # the emulator in front of a Windows executable
-WINE = False
-BANNER_START = b"Calvisto 1.1  "
-
-# Lookups every start-up makes, in this order, when none of the options is given.
-STARTUP_LOOKUPS = ["ProcMask", "ShowCpuClass", "CpuClass", "ArgDump", "Timing", "TimeStamp",
-                   "WorkDir", "NoMain", "StartDelay", "IoStats", "SlowRead"]
-
-
-def run(*args, glob_sys_args=None, timeout=60):
-    proc = subprocess.run(RUNNER + [EXE, *args], capture_output=True, stdin=subprocess.DEVNULL,
-                          env=environment(glob_sys_args), timeout=timeout)
-    return proc.returncode, proc.stdout, proc.stderr
-
-
-def lines(data):
-    """The lines of a text whose every line ends in CR LF."""
-    assert data == b"" or data.endswith(b"\r\n"), data[-80:]
-    return [line.decode("latin-1") for line in data.split(b"\r\n")[:-1]]
-
-
-def is_program_path(text):
-    if WINE:
-        return text.lower().endswith(os.path.basename(EXE).lower()) and ":\\" in text
-    return text == os.path.realpath(EXE)
+from e2e_support import environment, is_program_path, lines, reaped, run, run_tests, start
 
 
 class Startup(unittest.TestCase):
-    def test_without_options_only_main_writes(self):
-        rc, out, err = run("-x")
-        self.assertEqual(rc, 9)
-        self.assertTrue(out.startswith(BANNER_START), out)
-        self.assertEqual(err, b"Unknown command-line argument: '-x'\r\n")
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="calvisto_startup_")
 
-    def test_option_trace_shows_every_lookup(self):
-        rc, out, err = run("-x", "-~SysArgDbg")
-        self.assertEqual(rc, 9)
-        checked = [line[len("Checking: -~"):] for line in lines(err)
-                   if line.startswith("Checking: -~")]
-        # Each start-up lookup shows, absent options included, in start-up order.
-        positions = [checked.index(name) for name in STARTUP_LOOKUPS if name in checked]
-        self.assertEqual(len(positions), len(STARTUP_LOOKUPS), checked)
-        self.assertEqual(positions, sorted(positions), checked)
-        self.assertNotIn("Notice", checked)  # that lookup is never traced
-        self.assertNotIn("SysArgDbg", checked)
-        self.assertIn("Unknown command-line argument: '-x'", lines(err))
-        self.assertTrue(out.startswith(BANNER_START), out)
-        # From the environment it traces nothing.
-        rc, out, err = run("-x", glob_sys_args="-~SysArgDbg")
-        self.assertEqual(err, b"Unknown command-line argument: '-x'\r\n")
+    def tearDown(self):
+        shutil.rmtree(self.dir)
 
-    def test_environment_options_and_hiding(self):
-        cases = [
-            # (command line, _GlobSysArgs_, class shown second)
-            (["-~ShowCpuClass", "-~CpuClass:0x200"], "-~CpuClass:0x300", "00000200"),
-            (["-~ShowCpuClass"], "junk -~CpuClass:0x300 -x", "00000300"),
-            ([], "-~ShowCpuClass   \"-~CpuClass:0x40\"", "00000040"),
-        ]
-        for args, env, shown in cases:
-            with self.subTest(args=args, env=env):
-                rc, out, err = run("-~NoMain", *args, glob_sys_args=env)
-                self.assertEqual((rc, out), (0, b""))
-                shown_lines = lines(err)
-                self.assertEqual(len(shown_lines), 2, shown_lines)
-                self.assertTrue(shown_lines[1].endswith(": " + shown), shown_lines)
-                tag = shown_lines[0].split(": ")[0]
-                self.assertEqual(shown_lines[1], tag + ": " + shown)
+    def read(self, name):
+        return pathlib.Path(self.dir, name).read_bytes()
 
     def test_argument_dump(self):
         rc, out, err = run("-~ArgDump", "a", "-~NoMain", "b c", "", 'a"b c"d', 'x\\" y\\',
-                           "-~V:x:y", glob_sys_args="-~Env")
+                           "-~V:x:y", env=environment("-~Env"))
         self.assertEqual((rc, out), (0, b""))
         shown = lines(err)
         self.assertTrue(is_program_path(shown[0]), shown)
@@ -96,59 +39,62 @@ class Startup(unittest.TestCase):
         # lines differ).
         reports = [re.sub(r"(CU|MU):(\d+),\d+", r"\1:\2",
                           lines(run("-~NoMain", "-~CpuReport", "-~MemReport", *args,
-                                    glob_sys_args=env)[2])[-1])
-                   for args, env in [(["-~NoMemCache"], None), ([], "-~NoMemCache")]]
+                                    env=environment(glob))[2])[-1])
+                   for args, glob in [(["-~NoMemCache"], None), ([], "-~NoMemCache")]]
         self.assertEqual(reports[0], reports[1])
 
-    def test_too_many_arguments(self):
-        args = ["-~NoMain", "-~ArgDump"] + [f"x{i}" for i in range(298)]  # 300 with the program
-        rc, out, err = run(*args)
-        self.assertEqual((rc, out), (0, b""))
-        shown = lines(err)
-        self.assertEqual(shown.count("WARNING: Too many arguments!"), 1)
-        self.assertEqual(shown[0], "WARNING: Too many arguments!")
-        dumped = shown[1:shown.index("===")]
-        self.assertTrue(is_program_path(dumped[0]), dumped[0])
-        # 256 slots: the program, the two options and 253 more.
-        self.assertEqual(dumped[1:], [f"x{i}" for i in range(253)])
+    def test_start_delay_sleeps(self):
+        began = time.monotonic()
+        self.assertEqual(run("-~NoMain", "-~StartDelay:1s", timeout=30), (0, b"", b""))
+        self.assertGreaterEqual(time.monotonic() - began, 0.95)
 
-    def test_no_main(self):
-        rc, out, err = run("-~NoMain", "-x")
-        self.assertEqual((rc, out, err), (0, b"", b""))
+    def test_self_delete(self):
+        copy = os.path.join(self.dir, os.path.basename(EXE))
+        shutil.copy2(EXE, copy)
+        self.assertEqual(run("-~NoMain", "-~SelfDelete", exe=copy), (0, b"", b""))
+        # Windows refuses to delete a running image; the exit goes on all the same.
+        self.assertTrue(WINE or not os.path.exists(copy))
 
-    def test_start_delay(self):
-        # (value, least seconds, most seconds); malformed values do not sleep at all.
-        cases = [("1s", 0.95, 30), ("0s", 0, 30), ("2m5", 0, 30), ("1h 1s", 0, 30), ("1x", 0, 30)]
-        for value, least, most in cases:
-            with self.subTest(value=value):
-                began = time.monotonic()
-                rc, out, err = run("-~NoMain", "-~StartDelay:" + value, timeout=most)
-                took = time.monotonic() - began
-                self.assertEqual((rc, out, err), (0, b"", b""))
-                self.assertGreaterEqual(took, least)
+    def test_copies_append_what_the_console_shows(self):
+        plain = run("-x", cwd=self.dir)
+        self.assertEqual(plain[0], 9)
+        self.assertEqual(plain[1].replace(b"\r\n", b"").count(b"\n"), 0, "every line ends in CR LF")
+        pathlib.Path(self.dir, "out.txt").write_bytes(b"kept\r\n")
+        # The warning about too many arguments comes before the options are in their list.
+        args = ["-x", "-~ErrCopy:err.txt", "-~OutCopy:out.txt", "-~ArgDump", "-~ExitCode",
+                "-~MemReport", *(f"a{i}" for i in range(300))]
+        errs = []
+        for _ in range(2):
+            rc, got, err = run(*args, cwd=self.dir)
+            self.assertEqual((rc, got), plain[:2])
+            shown = lines(err)
+            self.assertEqual(shown.count("WARNING: Too many arguments!"), 1)
+            self.assertEqual(shown[0], "WARNING: Too many arguments!")
+            # 256 slots: the program, "-x", the five options and 249 more.
+            self.assertTrue(is_program_path(shown[1]), shown[1])
+            self.assertEqual(shown[2:shown.index("===")], ["-x", *(f"a{i}" for i in range(249))])
+            self.assertIn(b"Unknown command-line argument: '-x'\r\n", err)
+            self.assertIn(b"===\r\n-~ErrCopy:err.txt\r\n", err)  # trace lines of the dump
+            self.assertIn(b"\r\nCU:", err)  # the pool's report, after the lists are released
+            errs.append(err)
+        self.assertEqual(self.read("out.txt"), b"kept\r\n" + plain[1] * 2)
+        self.assertEqual(self.read("err.txt"), errs[0] + errs[1])
+        # Option lookups are shown but not copied.
+        os.remove(os.path.join(self.dir, "err.txt"))
+        rc, got, traced = run(*args[:6], "-~SysArgDbg", cwd=self.dir)
+        self.assertIn(b"Checking: -~ErrCopy\r\n", traced)
+        self.assertEqual(self.read("err.txt"), re.sub(rb"Checking: -~[^\r]*\r\n", b"", traced))
 
-    def test_working_directory(self):
-        if WINE:
-            self.skipTest("Wine keeps the Windows current directory to itself; the unit tests "
-                          "cover it there")
-        with tempfile.TemporaryDirectory() as start, tempfile.TemporaryDirectory() as other:
-            open(os.path.join(start, "plain"), "w").close()
-            cases = [(other, other), ("sub", os.path.join(start, "sub")),
-                     ("plain", start), ("missing", start), ("", start)]
-            os.mkdir(os.path.join(start, "sub"))
-            for value, expected in cases:
-                with self.subTest(value=value):
-                    proc = subprocess.Popen(
-                        RUNNER + [os.path.abspath(EXE), "-~NoMain", "-~WorkDir:" + value,
-                                  "-~StartDelay:3s"], cwd=start, env=environment(),
-                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                    try:
-                        time.sleep(1)
-                        cwd = os.readlink(f"/proc/{proc.pid}/cwd")
-                    finally:
-                        proc.kill()
-                        proc.wait()
-                    self.assertEqual(cwd, os.path.realpath(expected))
+    def test_instances_sharing_a_copy_file_lose_no_line(self):
+        # One instance per processor, all with the same options, is how the program is run.
+        procs = [start("-x", "-~ErrCopy:err.txt", "-~CpuReport", "-~ArgDump", stdout="null",
+                       cwd=self.dir) for _ in range(3)]
+        shown = b""
+        for proc in procs:
+            with reaped(proc):
+                shown += proc.communicate(timeout=60)[1]
+        self.assertEqual(sorted(self.read("err.txt").split(b"\r\n")),
+                         sorted(shown.split(b"\r\n")))
 
 
 if __name__ == "__main__":

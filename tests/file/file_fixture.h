@@ -1,8 +1,7 @@
-// A fresh folder of real files for every test, the file object's switches and the copy options
-// cleared, the NT family as platform (the link streams are looked for), options as given.
+// A fresh folder of real files for every test, the NT family as platform (link streams are
+// looked for), and options as given.
 #pragma once
 
-#include "runtime/diag/copy_files.h"
 #include "runtime/memory/memory.h"
 #include "runtime/platform/disk_file.h"
 #include "runtime/platform/file_plain.h"
@@ -18,7 +17,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,7 +30,7 @@ template <size_t N> std::string Opt(const ScrambledName<N>& name, const std::str
 
 inline std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void Spill(const fs::path& path, const std::string& bytes) {
@@ -40,44 +38,28 @@ inline void Spill(const fs::path& path, const std::string& bytes) {
 }
 
 // Bytes that differ from their neighbours and from their position modulo any window.
-inline std::string Pattern(size_t size, unsigned seed = 1) {
+inline std::string Pattern(size_t size, unsigned seed) {
   std::string bytes(size, 0);
-  unsigned x = seed * 2654435761u;
-  for (char& c : bytes) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 23);
+  for (char& c : bytes) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 23);
   return bytes;
 }
 
 class FileTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     // The process id keeps apart runs of the same test from several build folders.
-    dir_ = fs::temp_directory_path() / ("calvisto_" + std::string(info->test_suite_name()) + "_" +
-                                        info->name() + "_" + std::to_string(GetCurrentProcessId()));
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
+    dir_ = fs::temp_directory_path() /
+           ("calvisto_" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+            std::to_string(GetCurrentProcessId()));
+    fs::remove_all(dir_, ignored_);
     fs::create_directories(dir_);
-    savedPlatform_ = OsVersion.Platform;
     OsVersion.Platform = kPlatformNT;
-    Reset();
   }
   void TearDown() override {
     SetOptions({});
-    Reset();
-    OsVersion.Platform = savedPlatform_;
-    std::error_code ignored;
-    fs::permissions(dir_, fs::perms::owner_all, ignored);
-    fs::remove_all(dir_, ignored);
-  }
-  static void Reset() {
-    FileSwitches = {};
-    OutCopyState = ErrCopyState = {};
-    RuntimeState.IoStatsOn = RuntimeState.SlowReadOn = false;
-    SlowReadWait = nullptr;
-#ifndef _WIN32
-    winposix::ClearFailures();
-    winposix::ClearFileRecords();
-#endif
+    OsVersion.Platform = 0;
+    fs::remove_all(dir_, ignored_);
   }
   static void SetOptions(const std::vector<std::string>& options) {
     for (uint32_t i = 0; i < RuntimeState.OptionCount; ++i) FreeMem(RuntimeState.OptionList[i]);
@@ -86,14 +68,10 @@ protected:
       RuntimeState.OptionList[RuntimeState.OptionCount++] = DupString(option.c_str());
     FileSwitches = {};
   }
-  std::string Path(const std::string& name) const {
-    return (dir_ / name).string();
-  }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
   fs::path dir_;
-
-private:
-  int32_t savedPlatform_ = 0;
+  std::error_code ignored_;
 };
 
 } // namespace filetest

@@ -45,16 +45,13 @@ struct Case {
 
 const char16_t kWide[] = u"A\u20ACB\u00FF";
 
-// Enough room everywhere; the expansion alone is checked.
+// Enough room everywhere; the expansion alone is checked. What means the same as in the C
+// library is compared with it below.
 TEST(Format, Directives) {
   const Case cases[] = {
-      {F("%5d", 42), "   42"},
       {F("%-5d|", 42), "42   |"},
-      {F("%05u", 42), "00042"},
       {F("%05d", -42), "00-42"},
       {F("%-05u", 42), "42000"},
-      {F("%d", INT_MIN), "-2147483648"},
-      {F("%u", UINT_MAX), "4294967295"},
       {F("%x|%X|%X", 255, 0, 0xDEADBEEFu), "FF|0|DEADBEEF"},
       {F("%ld %Lu %lx %LX", -5, 7u, 0xabu, 0xcdu), "-5 7 AB CD"},
       {F("%$10u", 1234567), " 1.234.567"},
@@ -85,7 +82,6 @@ TEST(Format, Directives) {
       {F("%k*|%K-|%5k=|%d", 3, 2, 2, 9), "***|--|   ==|9"},
       {F("%Hu|%hu", 0u, 1u, 5u, 0u), "4294967296|5"},
       {F("%HX|%Hx|%Hx", 0x10u, 1u, 0xFFu, 0u, 0u, 0u), "100000010|FF|0"},
-      {F("%Hd|%Hd", 0u, 0x80000000u, UINT_MAX, UINT_MAX), "-9223372036854775808|-1"},
       {F("%$Hu", 0x71FB04CBu, 0x11Fu), "1.234.567.890.123"},
       // Without a known letter behind it %H is an empty field and takes no argument.
       {F("%Hz|%3Hz|%HU%d", 6), "z|   z|U6"},

@@ -1,15 +1,12 @@
-#include "runtime/memory/memory.h"
 #include "runtime/startup/args.h"
-#include "runtime/startup/runtime_state.h"
-#include "winposix/win32.h"
+#include "runtime/startup/options.h"
+#include "runtime/startup/start_delay.h"
+#include "tests/startup/state.h"
+#include "tests/support/std_capture.h"
+#include "tests/text/rows.h"
 #ifndef _WIN32
 #include "winposix/testctl.h"
 #endif
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -18,51 +15,28 @@ std::vector<std::string> Split(const char* text, uint32_t capacity, bool* overfl
   uint32_t count = 0;
   SplitArgs(text, slots.data(), capacity, &count, overflow);
   std::vector<std::string> args;
-  for (uint32_t i = 0; i < count; ++i) {
-    args.push_back(slots[i] != nullptr ? slots[i] : "<null>");
-    FreeMem(slots[i]);
-  }
+  for (uint32_t i = 0; i < count; ++i) args.push_back(slots[i] ? slots[i] : "<null>");
+  for (uint32_t i = 0; i < count; ++i) FreeMem(slots[i]);
   for (uint32_t i = count; i < capacity; ++i) EXPECT_EQ(slots[i], nullptr) << "slot " << i;
   EXPECT_EQ(slots[capacity], reinterpret_cast<char*>(1)) << "written past the slots";
   return args;
 }
 
-TEST(SplitArgs, QuotingAndBlanks) {
-  struct Case {
-    const char* text;
-    std::vector<std::string> args;
-  } cases[] = {
-      {"prog  -a \"b c\"d \"\" e", {"prog", "-a", "b cd", "", "e"}},
-      {nullptr, {}},
-      {"", {}},
-      {" \t ", {}},
-      {"\tone\t two ", {"one", "two"}},
-      {"a\"b c", {"ab c"}}, // an unclosed quote runs to the end
-      {"-~Path:\"C:\\My Files\"", {"-~Path:C:\\My Files"}},
-      {"a\\b\\\\c \"d\\ e\"", {"a\\b\\\\c", "d\\ e"}}, // plain without a quote
-      {"a\\\"b \"c\\\\\" d\"", {"a\"b", "c\\", "d"}},  // odd: a plain quote; even: halved
-      {"\"x\\\\\\\" y\"", {"x\\\" y"}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(Split(c.text, 8), c.args) << (c.text ? c.text : "null");
-}
-
-#ifndef _WIN32
-// The layer's command line gives back, split, the arguments the process was started with.
-TEST(SplitArgs, UndoesTheLayersQuoting) {
-  const std::vector<std::string> cases[] = {
-      {"prog", "a\"b c\"d"},
-      {"", " ", "\t", "\""},
-      {"C:\\dir\\", "x y\\"},
-      {"\\\"", "\\\\\" \\", "a\\\\b"},
-  };
-  for (const std::vector<std::string>& args : cases) {
-    const std::string line = winposix::CommandLineOf(args);
-    EXPECT_EQ(Split(line.c_str(), 8), args) << line;
+TEST(SplitArgs, QuotingBlanksAndOverflow) {
+  for (const Row& row : ReadRows(__FILE__, "split_args.tsv")) {
+    std::vector<std::string> want;
+    for (size_t i = 1; i < row.size(); ++i) want.push_back(*row[i]);
+    EXPECT_EQ(Split(Text(row[0]), 8), want) << Text(row[0]);
   }
-}
+#ifndef _WIN32
+  // The layer's command line gives back, split, the arguments the process was started with.
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"prog", "a\"b c\"d"},
+                                             {"", " ", "\t", "\""},
+                                             {"C:\\dir\\", "x y\\"},
+                                             {"\\\"", "\\\\\" \\", "a\\\\b"}})
+    EXPECT_EQ(Split(winposix::CommandLineOf(args).c_str(), 8), args);
 #endif
-
-TEST(SplitArgs, DropsWhatDoesNotFit) {
   bool overflow = false;
   EXPECT_EQ(Split("a b c d", 2, &overflow), (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(overflow);
@@ -70,55 +44,48 @@ TEST(SplitArgs, DropsWhatDoesNotFit) {
   EXPECT_FALSE(overflow);
 }
 
-class MoveOptionsTest : public ::testing::Test {
-protected:
-  void SetUp() override { Reset(); }
-  void TearDown() override { Reset(); }
-  void Reset() {
-    for (char*& a : RuntimeState.Args) FreeMem(a), a = nullptr;
-    for (char*& o : RuntimeState.OptionList) FreeMem(o), o = nullptr;
-    RuntimeState.ArgCount = RuntimeState.OptionCount = 0;
-    RuntimeState.OptionTrace = false;
+TEST(StartDelay, Grammar) {
+  for (const Row& row : ReadRows(__FILE__, "start_delay.tsv")) {
+    uint32_t ms = 12345;
+    const char* text = Text(row[0]);
+    EXPECT_EQ(ParseStartDelay(text, &ms), *row[1] == "1") << (text ? text : "null");
+    EXPECT_EQ(ms, *row[2] == "max" ? kLongestStartDelayMs : std::stoul(*row[2])) << *row[2];
   }
-  void Load(const char* line) {
-    SplitArgs(line, RuntimeState.Args, kMaxArgs, &RuntimeState.ArgCount, nullptr);
+}
+
+using Options = StartupTest;
+
+TEST_F(Options, MovedOutOfTheArgumentsKeepingBothOrders) {
+  const struct {
+    const char* line;
+    std::vector<std::string> args, options;
+    bool trace;
+  } cases[] = {
+      {"prog -~Alpha -x -~Beta:1:2 y", {"prog", "-x", "y"}, {"-~Alpha", "-~Beta:1:2"}, false},
+      {"-~prog -~SysArgDbg -~SysArgDbgX", {"-~prog"}, {"-~SysArgDbg", "-~SysArgDbgX"}, true},
+  };
+  for (const auto& c : cases) {
+    Reset();
+    SplitArgs(c.line, RuntimeState.Args, kMaxArgs, &RuntimeState.ArgCount, nullptr);
     MoveOptions();
+    EXPECT_EQ(List(RuntimeState.Args, RuntimeState.ArgCount), c.args);
+    EXPECT_EQ(RuntimeState.Args[RuntimeState.ArgCount], nullptr);
+    EXPECT_EQ(List(RuntimeState.OptionList, RuntimeState.OptionCount), c.options);
+    EXPECT_EQ(RuntimeState.OptionTrace, c.trace);
   }
-  static std::vector<std::string> List(char** slots, uint32_t count) {
-    return std::vector<std::string>(slots, slots + count);
-  }
-};
-
-TEST_F(MoveOptionsTest, SeparatesOptionsKeepingBothOrders) {
-  Load("prog -~Alpha -x -~Beta:1:2 y");
-  EXPECT_EQ(List(RuntimeState.Args, RuntimeState.ArgCount),
-            (std::vector<std::string>{"prog", "-x", "y"}));
-  EXPECT_EQ(RuntimeState.Args[RuntimeState.ArgCount], nullptr);
-  EXPECT_EQ(List(RuntimeState.OptionList, RuntimeState.OptionCount),
-            (std::vector<std::string>{"-~Alpha", "-~Beta:1:2"}));
-  EXPECT_FALSE(RuntimeState.OptionTrace);
 }
 
-TEST_F(MoveOptionsTest, FirstArgumentStaysAndTraceSwitch) {
-  Load("-~prog -~SysArgDbg -~SysArgDbgX");
-  EXPECT_EQ(List(RuntimeState.Args, RuntimeState.ArgCount), (std::vector<std::string>{"-~prog"}));
-  EXPECT_EQ(RuntimeState.OptionCount, 2u);
-  EXPECT_TRUE(RuntimeState.OptionTrace);
-}
-
-TEST_F(MoveOptionsTest, OptionsBeyondTheListLeaveTheArgumentsAndAreReleased) {
+TEST_F(Options, BeyondTheListLeaveTheArgumentsAndAreReleased) {
   // Heap mode counts the blocks in use, so a dropped option that is not released shows.
+  DoneMem();
   SetEnvironmentVariableA("_Heap_Mgr_", "2");
   InitMem();
-  MemStats before;
+  MemStats before, after;
   GetMemStats(&before);
   std::string line = "prog";
   for (int i = 0; i < 250; ++i) line += " -~o" + std::to_string(i);
-  line += " keep";
-  SplitArgs(line.c_str(), RuntimeState.Args, kMaxArgs, &RuntimeState.ArgCount, nullptr);
-  RuntimeState.OptionCount = 0;
-  // Fill the list first so the command line's options overflow it.
-  for (uint32_t i = 0; i < kMaxOptions - 10; ++i)
+  SplitArgs((line + " keep").c_str(), RuntimeState.Args, kMaxArgs, &RuntimeState.ArgCount, nullptr);
+  for (uint32_t i = 0; i < kMaxOptions - 10; ++i) // so that the command line's overflow it
     RuntimeState.OptionList[RuntimeState.OptionCount++] = DupString("-~pre");
   MoveOptions();
   EXPECT_EQ(RuntimeState.OptionCount, kMaxOptions);
@@ -126,12 +93,65 @@ TEST_F(MoveOptionsTest, OptionsBeyondTheListLeaveTheArgumentsAndAreReleased) {
             (std::vector<std::string>{"prog", "keep"}));
   EXPECT_STREQ(RuntimeState.OptionList[kMaxOptions - 1], "-~o9");
   Reset();
-  MemStats after;
   GetMemStats(&after);
   EXPECT_EQ(after.Counter[kMemBlocksInUse], before.Counter[kMemBlocksInUse]);
   EXPECT_EQ(after.Counter[kMemBytesInUse], before.Counter[kMemBytesInUse]);
   DoneMem();
   SetEnvironmentVariableA("_Heap_Mgr_", nullptr);
+}
+
+TEST_F(Options, FoundByExactNameFirstMatchWins) {
+  SetOptions({"-~Alpha", "-~Beta:1:2", "-~Gamma:", "-~Beta:second", "-~", "-~Alphabet"});
+  RuntimeState.OptionList[RuntimeState.OptionCount++] = nullptr; // a failed copy
+  const struct {
+    const char *name, *value; // no value: not found
+  } cases[] = {{"Alpha", ""},      {"Beta", "1:2"},   {"Gamma", ""},      {"Alphabet", ""},
+               {"alpha", nullptr}, {"Alph", nullptr}, {"Delta", nullptr}, {nullptr, nullptr}};
+  for (const auto& c : cases) {
+    const char* value = "untouched";
+    EXPECT_EQ(FindOption(c.name, &value, 0), c.value != nullptr) << (c.name ? c.name : "null");
+    EXPECT_EQ(FindOption(c.name, nullptr, 0), c.value != nullptr);
+    EXPECT_STREQ(value, c.value);
+  }
+  SetOptions({"-~Timing", "-~WorkDir:/tmp/x"}); // scrambled names are unscrambled first
+  const char* value = nullptr;
+  EXPECT_TRUE(HasOption(kOptTiming));
+  EXPECT_TRUE(HasOption(kOptWorkDir, &value));
+  EXPECT_STREQ(value, "/tmp/x");
+  EXPECT_FALSE(HasOption(kOptNoMain));
+  EXPECT_FALSE(FindOption("Timing", nullptr, kFindUnscramble));
+}
+
+TEST_F(Options, TracedLookupsShowTheirPlainName) {
+  SetOptions({"-~Alpha"});
+  RuntimeState.OptionTrace = true;
+  Capture error(STD_ERROR_HANDLE);
+  FindOption("Alpha", nullptr, 0);
+  HasOption(kOptQuiet);
+  FindOption("Hidden", nullptr, kFindUnscramble | kFindNoTrace);
+  std::string all;
+  for (const std::string& write : error.Finish()) all += write;
+  EXPECT_EQ(all, "Checking: -~Alpha\r\nChecking: -~Quiet\r\n");
+}
+
+TEST_F(Options, EnvironmentOptionsComeAfterTheCommandLine) {
+  SetOptions({"-~Alpha:cmd"});
+  SetEnvironmentVariableA("_GlobSysArgs_", "-~Alpha:env junk \"-~Path:C:\\My Files\" -~SysArgDbg");
+  AddEnvOptions();
+  EXPECT_EQ(List(RuntimeState.OptionList, RuntimeState.OptionCount),
+            (std::vector<std::string>{"-~Alpha:cmd", "-~Alpha:env", "-~Path:C:\\My Files",
+                                      "-~SysArgDbg"}));
+  EXPECT_FALSE(RuntimeState.OptionTrace);
+  // A value too long adds nothing; a full list takes what fits.
+  SetOptions({});
+  SetEnvironmentVariableA("_GlobSysArgs_", ("-~Long:" + std::string(1100, 'x')).c_str());
+  AddEnvOptions();
+  EXPECT_EQ(RuntimeState.OptionCount, 0u);
+  SetOptions(std::vector<std::string>(kMaxOptions - 1, "-~Fill"));
+  SetEnvironmentVariableA("_GlobSysArgs_", "-~Last -~Dropped");
+  AddEnvOptions();
+  EXPECT_EQ(RuntimeState.OptionCount, kMaxOptions);
+  EXPECT_STREQ(RuntimeState.OptionList[kMaxOptions - 1], "-~Last");
 }
 
 } // namespace

@@ -13,11 +13,5 @@ inline uint32_t Address(const void* p) {
 
 void CheckFaultGuard();
 void CheckThreads();
-
-// fault_probes.x86.S: calls guard(step, 0) rounds times with known values in ebx, esi, edi and
-// ebp, the step changing all four and the stack pointer before it faults. Returns the rounds
-// that ended with one of them, the stack pointer or the result wrong; seen gets the four.
-extern "C" void WreckAndFault(void* context);
-extern "C" uint32_t GuardKeepsRegisters(uint32_t rounds, bool (*guard)(void (*)(void*), void*),
-                                        uint32_t* seen);
-constexpr uint32_t kRegisterSentinels[] = {0x600DB001, 0x600DB002, 0x600DB003, 0x600DB004};
+// Rounds of the fault guard in which a callee-saved register or the stack pointer was lost.
+uint32_t LostRounds(uint32_t rounds);
