@@ -76,14 +76,6 @@ void TDiskFile::Release() {
   Data = nullptr;
 }
 
-void* TDiskFile::operator new(size_t size) noexcept {
-  return AllocMem(static_cast<uint32_t>(size));
-}
-
-void TDiskFile::operator delete(void* p) noexcept {
-  FreeMem(p);
-}
-
 void TDiskFile::ResetOpenState() {
   FileData* d = Data;
   d->Writable = false;

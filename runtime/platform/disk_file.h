@@ -75,10 +75,6 @@ public:
   bool Size64(uint64_t* size) override { return Size64Data(size); }
   bool Truncate() override { return TruncateData(); }
 
-  // File objects live in the memory manager; a refused allocation makes new give null.
-  static void* operator new(size_t size) noexcept;
-  static void operator delete(void* p) noexcept;
-
   int32_t LastError;
   FileData* Data;
 

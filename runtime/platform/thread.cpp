@@ -4,12 +4,12 @@
 #include "runtime/memory/memory.h"
 #include "runtime/startup/options.h"
 #include "runtime/startup/runtime_state.h"
-#include "runtime/sysinfo/thread_affinity.h"
+#include "runtime/text/system_functions.h"
 #include "runtime/text/memory_ops.h"
 #include "runtime/text/numbers.h"
 #include "runtime/text/strings.h"
 #include "winposix/win32.h"
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 
 TThreadStatics ThreadStatics;
 
@@ -155,7 +155,8 @@ bool StartThread(TThread* thread) {
   data->ThreadId = id;
   data->Handle = handle;
   if (mask != 0) {
-    SetThreadAffinityMaskFunction pin = ResolveSetThreadAffinityMask();
+    SetThreadAffinityMaskFn pin =
+        FindSystemFunction<SetThreadAffinityMaskFn>(SystemFunction::SetThreadAffinityMask);
     if (pin != nullptr) pin(handle, mask);
   }
   // From here on a thread that frees itself may already be gone.
@@ -172,12 +173,4 @@ bool TThread::SetAffinity(uint32_t mask) {
 bool TThread::WaitFor() {
   if (Data == nullptr || Data->Handle == nullptr) return false;
   return WaitForSingleObject(Data->Handle, INFINITE) != WAIT_FAILED;
-}
-
-void* TThread::operator new(size_t size) noexcept {
-  return AllocMem(static_cast<uint32_t>(size));
-}
-
-void TThread::operator delete(void* p) noexcept {
-  FreeMem(p);
 }

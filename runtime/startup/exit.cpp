@@ -1,6 +1,6 @@
 #include "runtime/startup/exit.h"
 
-#include "runtime/diag/exit_callbacks.h"
+#include "runtime/startup/exit_callbacks.h"
 #include "runtime/diag/time_stamp.h"
 #include "runtime/diag/trace.h"
 #include "runtime/memory/memory.h"
@@ -134,8 +134,8 @@ int32_t FinishRun(int32_t code) {
   ShowEndStamp();
   ShowMemoryPeak();
   // The pool's teardown reads both switches.
-  if (HasOption(kOptMemReport)) RuntimeState.ReportAlways = true;
-  if (HasOption(kOptLeakReport)) RuntimeState.LeakReport = true;
+  if (HasOption(kOptMemReport)) MemConfig.ReportAlways = true;
+  if (HasOption(kOptLeakReport)) MemConfig.ReportLeaks = true;
   if (HasOption(kOptExitCode)) TraceLabelledNumber("ExitCode", static_cast<uint32_t>(code));
   ReportThreadInfo();
   if (HasOption(kOptSelfDelete)) RemoveFile(RuntimeState.Args[0]);

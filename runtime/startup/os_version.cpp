@@ -1,11 +1,9 @@
 #include "runtime/startup/runtime_state.h"
 #include "runtime/text/memory_ops.h"
 #include "winposix/win32.h"
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 
 namespace {
-
-typedef BOOL(WINAPI* GetVersionExFn)(OSVERSIONINFOA*);
 
 bool ReadExtendedVersion() {
   const auto getVersionEx = FindSystemFunction<GetVersionExFn>(SystemFunction::GetVersionExA);

@@ -25,7 +25,6 @@ struct RuntimeStateRecord {
   bool TimingOn{};
   uint32_t StartTick{}, StartUserMs{}, StartKernelMs{};
   bool StampOn{};
-  bool ReportAlways{}, LeakReport{};
   uint8_t KeyWaitPolicy{}; // see kKeyWaitAtStart
   bool IoStatsOn{};
   TLock* IoStatsLock{};

@@ -35,6 +35,17 @@ void SetProgramPath() {
   RuntimeState.Args[0] = DupString(path);
 }
 
+void ReportMemLine(const char* text) {
+  TraceLine(text, nullptr);
+}
+
+// The memory manager looks nothing up: it is told its cache switch and where its reports go.
+void ConfigureMemory() {
+  MemConfig.CacheOff = HasOption(kOptNoMemCache);
+  MemConfig.ReportLine = ReportMemLine;
+  MemConfig.ReportBeep = SignalBeep;
+}
+
 } // namespace
 
 int32_t CallMain(uint32_t argc, char** argv) {
@@ -60,6 +71,7 @@ ENTRY_REALIGNS_STACK void RuntimeStart() {
   AddEnvOptions();
   // Decisions that rest on options (the pool's cache, the error copy) wait until all are in.
   RuntimeState.OptionsReady = true;
+  ConfigureMemory();
   if (tooMany) TraceLine("WARNING: Too many arguments!", nullptr);
   SetProgramPath();
   IdentifyAllCpus();

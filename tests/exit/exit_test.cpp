@@ -1,5 +1,5 @@
 #include "runtime/diag/copy_files.h"
-#include "runtime/diag/exit_callbacks.h"
+#include "runtime/startup/exit_callbacks.h"
 #include "runtime/diag/log_file.h"
 #include "runtime/diag/trace.h"
 #include "runtime/memory/memory.h"

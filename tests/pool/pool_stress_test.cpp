@@ -83,7 +83,7 @@ private:
 };
 
 TEST(PoolStress, ThreadsShareThePoolUnderItsLocks) {
-  pooltest::ClearRuntimeSwitches();
+  MemConfig = {};
   SetEnvironmentVariableA("_Heap_Mgr_", nullptr);
   InitMem();
   Shared shared;

@@ -1,6 +1,6 @@
 #include "runtime/memory/memory.h"
 #include "runtime/platform/lock.h"
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 #include "runtime/platform/thread.h"
 #include "winposix/win32.h"
 #ifndef _WIN32

@@ -1,4 +1,4 @@
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 
 #include "runtime/text/scramble.h"
 #include "runtime/text/strings.h"

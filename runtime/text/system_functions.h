@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "winposix/win32.h"
+
 enum class SystemFunction : uint8_t {
   GetVersionExA,
   GetProcessAffinityMask,
@@ -25,6 +27,13 @@ enum class SystemFunction : uint8_t {
   GetCurrentThreadStackLimits,
   Count
 };
+
+// The types of those that more than one file calls.
+typedef BOOL(WINAPI* GetVersionExFn)(OSVERSIONINFOA*);
+typedef BOOL(WINAPI* GetProcessAffinityMaskFn)(HANDLE, DWORD_PTR*, DWORD_PTR*);
+typedef BOOL(WINAPI* SetProcessAffinityMaskFn)(HANDLE, DWORD_PTR);
+typedef DWORD_PTR(WINAPI* SetThreadAffinityMaskFn)(HANDLE, DWORD_PTR);
+typedef DWORD(WINAPI* SetSpinCountFn)(LPCRITICAL_SECTION, DWORD);
 
 // The function's address, or null where the system lacks it.
 void (*SystemFunctionAddress(SystemFunction which))();
