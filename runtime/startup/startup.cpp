@@ -35,14 +35,18 @@ void SetProgramPath() {
   RuntimeState.Args[0] = DupString(path);
 }
 
-void ReportMemLine(const char* text) {
+void TraceToChannel(const char* text) {
   TraceLine(text, nullptr);
+}
+
+void ShowOnChannel(const char* text) {
+  ShowMessage(text, nullptr);
 }
 
 // The memory manager looks nothing up: it is told its cache switch and where its reports go.
 void ConfigureMemory() {
   MemConfig.CacheOff = HasOption(kOptNoMemCache);
-  MemConfig.ReportLine = ReportMemLine;
+  MemConfig.ReportLine = TraceToChannel;
   MemConfig.ReportBeep = SignalBeep;
 }
 
@@ -61,6 +65,8 @@ int32_t CallMain(uint32_t argc, char** argv) {
 
 ENTRY_REALIGNS_STACK void RuntimeStart() {
   RuntimeState.ProcessorClass = 1;
+  RuntimeState.TraceSink = TraceToChannel;
+  RuntimeState.MessageSink = ShowOnChannel;
   RuntimeState.KeyWaitPolicy = kKeyWaitAtStart;
   ReadOsVersion();
   InitMem();
