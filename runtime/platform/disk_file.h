@@ -101,4 +101,7 @@ private:
   bool ReleaseMapping();
   bool ReadThroughView(uint8_t* buffer, uint32_t count, uint32_t* read);
   bool ReadPlainly(void* buffer, uint32_t count, uint32_t asked, uint32_t* read);
+  // With out the count is delivered; without, a transfer short of wanted fails with shortError.
+  bool PlainOutcome(int32_t result, uint32_t done, uint32_t wanted, uint32_t* out,
+                    int32_t shortError);
 };

@@ -6,12 +6,8 @@
 namespace {
 
 bool ReadExtendedVersion() {
-  const auto getVersionEx = FindSystemFunction<GetVersionExFn>(SystemFunction::GetVersionExA);
-  if (getVersionEx == nullptr) return false;
   OSVERSIONINFOA info;
-  ZeroMem(&info, sizeof info);
-  info.dwOSVersionInfoSize = sizeof info;
-  if (!getVersionEx(&info)) return false;
+  if (!QueryVersionRecord(&info)) return false;
   switch (info.dwPlatformId) {
   case 0:
     OsVersion.Platform = kPlatformWin32s;

@@ -86,12 +86,8 @@ bool OnlyBlanks(const char* text) {
 
 // The version, processor and service-pack part; false when GetVersionExA cannot answer.
 bool DescribeVersion(char* line) {
-  const auto getVersionEx = FindSystemFunction<GetVersionExFn>(SystemFunction::GetVersionExA);
-  if (getVersionEx == nullptr) return false;
   OSVERSIONINFOA version;
-  ZeroMem(&version, sizeof version);
-  version.dwOSVersionInfoSize = sizeof version;
-  if (!getVersionEx(&version)) return false;
+  if (!QueryVersionRecord(&version)) return false;
 
   const DWORD platform = version.dwPlatformId;
   const char* windows = WindowsName(platform, version.dwMajorVersion, version.dwMinorVersion);

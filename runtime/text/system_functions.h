@@ -29,7 +29,6 @@ enum class SystemFunction : uint8_t {
 };
 
 // The types of those that more than one file calls.
-typedef BOOL(WINAPI* GetVersionExFn)(OSVERSIONINFOA*);
 typedef BOOL(WINAPI* GetProcessAffinityMaskFn)(HANDLE, DWORD_PTR*, DWORD_PTR*);
 typedef BOOL(WINAPI* SetProcessAffinityMaskFn)(HANDLE, DWORD_PTR);
 typedef DWORD_PTR(WINAPI* SetThreadAffinityMaskFn)(HANDLE, DWORD_PTR);
@@ -41,6 +40,9 @@ void (*SystemFunctionAddress(SystemFunction which))();
 template <typename Function> Function FindSystemFunction(SystemFunction which) {
   return reinterpret_cast<Function>(SystemFunctionAddress(which));
 }
+
+// GetVersionExA's record; false where the function is missing or fails.
+bool QueryVersionRecord(OSVERSIONINFOA* info);
 
 // The next use of each function looks it up again: for tests that change what the system offers.
 void ForgetSystemFunctions();
