@@ -77,10 +77,13 @@ struct Registry {
 inline void InstallRegistry(const std::vector<std::pair<HKEY, std::string>>& keys) {
   Registry::keys.clear();
   Registry::open.clear();
-  for (const auto& [root, path] : keys)
-    for (std::string key = Registry::Lower(path); !key.empty();
-         key.resize(std::min(key.size(), key.rfind('\\'))))
+  for (const auto& [root, path] : keys) {
+    for (std::string key = Registry::Lower(path); !key.empty();) {
       Registry::keys.insert({root, key});
+      const size_t cut = key.rfind('\\');
+      key.resize(cut == std::string::npos ? 0 : cut);
+    }
+  }
   winposix::Override(
       "RegOpenKeyExA", +[](HKEY root, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
         *result = nullptr;
