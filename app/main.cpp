@@ -1,7 +1,7 @@
 // The stress test's main: reads its two arguments and hands the mask to the driver.
 #include "app/stress.h"
 #include "runtime/startup/startup.h"
-#include "runtime/text/console.h"
+#include "runtime/diag/console.h"
 #include "runtime/text/format.h"
 #include "runtime/text/numbers.h"
 #include "runtime/text/strings.h"

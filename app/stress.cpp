@@ -3,9 +3,9 @@
 #include "app/stress.h"
 #include "app/stress_kernel.h"
 #include "runtime/memory/memory.h"
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 #include "runtime/sysinfo/cpu_info.h"
-#include "runtime/text/console.h"
+#include "runtime/diag/console.h"
 #include "winposix/win32.h"
 
 namespace {

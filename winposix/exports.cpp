@@ -3,6 +3,8 @@
 // "function missing" path exactly as on an older Windows.
 #include "winposix/internal.h"
 
+#include <atomic>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string.h>
@@ -148,6 +150,13 @@ std::set<std::string>& Removed() {
   return *names;
 }
 
+std::mutex overrideLock;
+std::atomic<bool> anyOverride{false}; // spares every call the lock while no test replaces one
+std::map<std::string, void (*)()>& Overrides() {
+  static auto* replacements = new std::map<std::string, void (*)()>;
+  return *replacements;
+}
+
 HMODULE HandleOf(int module) {
   return reinterpret_cast<HMODULE>(&modules[module].image);
 }
@@ -165,6 +174,25 @@ void RestoreExports() {
   std::lock_guard<std::mutex> hold(removedLock);
   Removed().clear();
   for (Module& m : modules) m.removed = false;
+}
+
+void Override(const char* name, void (*replacement)()) {
+  std::lock_guard<std::mutex> hold(overrideLock);
+  Overrides()[name] = replacement;
+  anyOverride = true;
+}
+
+void RestoreOverrides() {
+  std::lock_guard<std::mutex> hold(overrideLock);
+  Overrides().clear();
+  anyOverride = false;
+}
+
+void (*OverrideOf(const char* name))() {
+  if (!anyOverride.load(std::memory_order_acquire)) return nullptr;
+  std::lock_guard<std::mutex> hold(overrideLock);
+  const auto found = Overrides().find(name);
+  return found != Overrides().end() ? found->second : nullptr;
 }
 
 void RemoveModule(const char* name) {
@@ -193,7 +221,10 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     std::lock_guard<std::mutex> hold(removedLock);
     for (const Export& e : exports) {
       if (HandleOf(e.module) != module || strcmp(e.name, name) != 0) continue;
-      if (Removed().count(name) == 0) return e.address;
+      if (Removed().count(name) != 0) break;
+      if (const auto replaced = winposix::OverrideOf(name))
+        return reinterpret_cast<FARPROC>(replaced);
+      return e.address;
       break;
     }
   }

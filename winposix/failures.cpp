@@ -46,7 +46,7 @@ void ResetAll() {
   RestoreExports();
   ResetVersion();
   ResetSystemRecord();
-  ResetRegistry();
+  RestoreOverrides();
   ResetUserInterface();
   ResetConsole();
 }

@@ -40,7 +40,6 @@ cpu_set_t SetOfMask(DWORD_PTR mask);
 // Puts the record's fields over what the host reported.
 void ApplySystemRecord(SYSTEM_INFO* info);
 void ResetSystemRecord();
-void ResetRegistry();
 
 // The program's module: the image a loader named, or else the synthetic image header.
 HMODULE ProgramImage();
@@ -48,6 +47,9 @@ HMODULE ProgramImage();
 HMODULE LoadedProgramModule();
 void ResetUserInterface();
 void ResetConsole();
+
+// The replacement a test gave for a function (winposix::Override), or null.
+void (*OverrideOf(const char* name))();
 
 // The processors online, read once: Windows fixes its count at boot, and each read of it here
 // costs a file of /sys.
@@ -58,3 +60,8 @@ long OnlineProcessors();
 std::string ReadSystemFile(const char* path);
 
 } // namespace winposix
+
+// The first statement of a layer function that a test may replace with a fake.
+#define LAYER_OVERRIDE(function, ...)                                                              \
+  if (const auto replaced = winposix::OverrideOf(#function))                                       \
+  return reinterpret_cast<decltype(&function)>(replaced)(__VA_ARGS__)

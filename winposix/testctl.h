@@ -35,6 +35,15 @@ void RemoveExport(const char* name);
 void RemoveModule(const char* name);
 void RestoreExports();
 
+// Replaces the layer's body of a function, named as Windows names it, until RestoreOverrides;
+// GetProcAddress answers the replacement too. The fakes of tests/support are built on this. Only
+// functions whose body starts with LAYER_OVERRIDE (winposix/internal.h) can be replaced.
+void Override(const char* name, void (*replacement)());
+template <typename Function> void Override(const char* name, Function* replacement) {
+  Override(name, reinterpret_cast<void (*)()>(replacement));
+}
+void RestoreOverrides();
+
 // The version record GetVersionExA and GetVersion report. By default: NT family, 5.1, build
 // 2600, and the host's system and release as the service-pack text (see version.cpp).
 struct VersionRecord {
@@ -46,19 +55,6 @@ void SetVersion(const VersionRecord& record);
 // The handle that stands for a descriptor the test opened (a pipe or socket end), to hand to
 // SetStdHandle or WriteFile.
 void* DescriptorHandle(int fd);
-
-// Beep is recorded, not sounded: (frequency, duration) of every call since the last reset.
-struct BeepCall {
-  unsigned frequency, duration;
-};
-std::vector<BeepCall> RecordedBeeps();
-
-// MessageBoxA shows nothing: (text, caption, style) of every call since the last reset.
-struct MessageBoxCall {
-  std::string text, caption;
-  unsigned style;
-};
-std::vector<MessageBoxCall> RecordedMessageBoxes();
 
 // The program's module handle points at a small image header of the console subsystem; a test
 // can switch it to the GUI subsystem, or make the header unreadable (no "PE" signature).
@@ -82,13 +78,6 @@ struct SystemRecord {
 void SetSystemRecord(const SystemRecord& record);
 // The emulated machine's process mask (0 without one).
 unsigned long long EmulatedProcessMask();
-
-// The registry holds no keys until a test adds them: a Linux host is neither Wine nor a
-// preinstallation environment. Adding a key makes its parents exist too.
-enum class RegistryRoot { CurrentUser, LocalMachine };
-void AddRegistryKey(RegistryRoot root, const char* path);
-// Keys opened with RegOpenKeyExA and not yet closed.
-unsigned OpenRegistryKeys();
 
 // The emulated console (sizes in character cells) and its window (pixels on the virtual screen).
 // The window is as wide as its columns times cellWidth plus frameWidth, and as tall likewise.

@@ -1,20 +1,10 @@
-// What only Windows has, emulated: the speaker, message boxes and the program's image header.
+// What only Windows has: the speaker and message boxes answer as on a machine without them
+// (nothing sounds, nothing shows), and the program's image header is a synthetic one.
 #include "winposix/internal.h"
 
-#include <mutex>
 #include <stddef.h>
 
 namespace {
-
-std::mutex recordLock;
-std::vector<winposix::BeepCall>& Beeps() {
-  static auto* calls = new std::vector<winposix::BeepCall>;
-  return *calls;
-}
-std::vector<winposix::MessageBoxCall>& Boxes() {
-  static auto* calls = new std::vector<winposix::MessageBoxCall>;
-  return *calls;
-}
 
 // A Linux executable has no PE header, so the program's module handle points at this one:
 // "MZ", the offset of the "PE" signature at byte 60, and the subsystem 92 bytes behind it.
@@ -43,24 +33,11 @@ void BuildImage(winposix::ImageKind kind) {
 
 namespace winposix {
 
-std::vector<BeepCall> RecordedBeeps() {
-  std::lock_guard<std::mutex> hold(recordLock);
-  return Beeps();
-}
-
-std::vector<MessageBoxCall> RecordedMessageBoxes() {
-  std::lock_guard<std::mutex> hold(recordLock);
-  return Boxes();
-}
-
 void SetImageKind(ImageKind kind) {
   BuildImage(kind);
 }
 
 void ResetUserInterface() {
-  std::lock_guard<std::mutex> hold(recordLock);
-  Beeps().clear();
-  Boxes().clear();
   BuildImage(ImageKind::Console);
 }
 
@@ -72,13 +49,11 @@ HMODULE ProgramImage() {
 } // namespace winposix
 
 extern "C" BOOL WINAPI Beep(DWORD frequency, DWORD duration) {
-  std::lock_guard<std::mutex> hold(recordLock);
-  Beeps().push_back({frequency, duration});
+  LAYER_OVERRIDE(Beep, frequency, duration);
   return TRUE;
 }
 
-extern "C" int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
-  std::lock_guard<std::mutex> hold(recordLock);
-  Boxes().push_back({text != nullptr ? text : "", caption != nullptr ? caption : "", style});
+extern "C" int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+  LAYER_OVERRIDE(MessageBoxA, owner, text, caption, style);
   return 1; // IDOK
 }

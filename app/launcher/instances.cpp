@@ -1,8 +1,8 @@
 #include "app/launcher/instances.h"
 
 #include "runtime/memory/memory.h"
-#include "runtime/platform/system_functions.h"
-#include "runtime/text/console.h"
+#include "runtime/text/system_functions.h"
+#include "runtime/diag/console.h"
 #include "runtime/text/format.h"
 #include "runtime/text/strings.h"
 #include "winposix/win32.h"

@@ -2,11 +2,11 @@
 // and ends them all together: on Ctrl+C or when the set time is over.
 #include "app/launcher/instances.h"
 #include "runtime/memory/memory.h"
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 #include "runtime/startup/runtime_state.h"
 #include "runtime/startup/start_delay.h"
 #include "runtime/startup/startup.h"
-#include "runtime/text/console.h"
+#include "runtime/diag/console.h"
 #include "runtime/text/format.h"
 #include "runtime/text/numbers.h"
 #include "runtime/text/strings.h"

@@ -4,7 +4,7 @@
 #include "runtime/diag/trace.h"
 #include "runtime/startup/options.h"
 #include "runtime/startup/runtime_state.h"
-#include "runtime/text/console.h"
+#include "runtime/diag/console.h"
 
 CopyState OutCopyState;
 CopyState ErrCopyState;

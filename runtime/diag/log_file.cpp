@@ -1,6 +1,6 @@
 #include "runtime/diag/log_file.h"
 
-#include "runtime/diag/exit_callbacks.h"
+#include "runtime/startup/exit_callbacks.h"
 #include "runtime/memory/memory.h"
 #include "runtime/platform/disk_file.h"
 #include "runtime/platform/file_plain.h"

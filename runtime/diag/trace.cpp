@@ -3,7 +3,7 @@
 #include "runtime/startup/options.h"
 #include "runtime/startup/runtime_state.h"
 #include "runtime/text/fault_guard.h"
-#include "runtime/text/numbers.h"
+#include "runtime/text/format.h"
 #include "runtime/text/strings.h"
 #include "winposix/win32.h"
 
@@ -13,7 +13,6 @@ enum : int32_t { kUndecided = -1, kConsole = 0, kMessageBox = 1 };
 int32_t guiDecision = kUndecided;
 
 constexpr uint32_t kLineSize = 256;
-constexpr uint32_t kNumberSize = 40;
 
 // Reads the subsystem from the program's own image header; kUndecided when there is none to
 // read. The header is read under the fault guard: a bad base must not end the program.
@@ -57,17 +56,17 @@ void TraceLine(const char* text, const char* caption) {
   ShowMessage(text, caption);
 }
 
-void TraceValue(const char* label, uint32_t value, bool hex) {
-  char number[kNumberSize];
-  if (hex)
-    UIntToHex(value, number, 8);
-  else
-    UIntToDec(value, number);
+void TraceFormat(const char* format, ...) {
+  ArgCursor args;
+  __builtin_va_start(args.list, format);
   char line[kLineSize];
-  StrCopyN(line, label != nullptr ? label : "", sizeof line);
-  StrAppendN(line, ": ", sizeof line);
-  StrAppendN(line, number, sizeof line);
+  FormatText(line, args, sizeof line, format);
+  __builtin_va_end(args.list);
   TraceLine(line, nullptr);
+}
+
+void TraceValue(const char* label, uint32_t value, bool hex) {
+  TraceFormat(hex ? "%s: %08X" : "%s: %u", label != nullptr ? label : "", value);
 }
 
 void TracePointer(const char* label, uint32_t value) {

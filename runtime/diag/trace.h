@@ -12,6 +12,9 @@ void ShowMessage(const char* text, const char* caption);
 // The one path of every trace line: offered to the error-copy file, then shown.
 void TraceLine(const char* text, const char* caption);
 
+// A trace line made by the formatter (at most 255 characters).
+void TraceFormat(const char* format, ...);
+
 // "label: 42", or with hex "label: 0000002A".
 void TraceValue(const char* label, uint32_t value, bool hex);
 void TracePointer(const char* label, uint32_t value);

@@ -6,6 +6,7 @@
 #include "runtime/text/memory_ops.h"
 
 MemManager MemState;
+MemSettings MemConfig;
 
 namespace {
 
@@ -84,4 +85,12 @@ void GetMemStats(MemStats* stats) {
     HeapModeStats(HeapRecord(), stats);
   else
     ZeroMem(stats, sizeof(*stats));
+}
+
+void* TMemObject::operator new(size_t size) noexcept {
+  return AllocMem(static_cast<uint32_t>(size));
+}
+
+void TMemObject::operator delete(void* p) noexcept {
+  FreeMem(p);
 }

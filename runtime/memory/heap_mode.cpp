@@ -4,18 +4,6 @@
 
 #include "runtime/text/memory_ops.h"
 
-namespace {
-
-void Take(HeapControl* control) {
-  if (control->Locking) EnterCriticalSection(&control->Lock);
-}
-
-void Release(HeapControl* control) {
-  if (control->Locking) LeaveCriticalSection(&control->Lock);
-}
-
-} // namespace
-
 HeapControl* HeapModeCreate() {
   const uint32_t roundUp = SystemPageSize() - 1;
   const uint32_t bytes = (sizeof(HeapControl) + roundUp) & ~roundUp;
@@ -24,7 +12,7 @@ HeapControl* HeapModeCreate() {
   if (control == nullptr) return nullptr;
   ZeroMem(control, bytes);
   control->RecordSize = bytes;
-  InitLock(&control->Lock);
+  InitLock(&control->Lock, kMemSpinCount);
   return control;
 }
 
@@ -33,12 +21,12 @@ void* HeapModeAlloc(HeapControl* control, uint32_t n) {
   if (n == 0) n = 1;
   void* block = HeapAlloc(GetProcessHeap(), 0, n);
   if (block == nullptr) return nullptr;
-  Take(control);
+  TakeLock(&control->Lock, control->Locking);
   uint32_t* counters = control->Stats.Counter;
   ++counters[kMemAllocations];
   RaiseMemCounter(counters, kMemBlocksInUse, kMemBlocksPeak, 1);
   RaiseMemCounter(counters, kMemBytesInUse, kMemBytesPeak, n);
-  Release(control);
+  LeaveLock(&control->Lock, control->Locking);
   return block;
 }
 
@@ -48,10 +36,10 @@ void HeapModeFree(HeapControl* control, void* p) {
   HANDLE heap = GetProcessHeap();
   const SIZE_T size = HeapSize(heap, 0, p);
   if (size == static_cast<SIZE_T>(-1)) return;
-  Take(control);
+  TakeLock(&control->Lock, control->Locking);
   control->Stats.Counter[kMemBlocksInUse] -= 1;
   control->Stats.Counter[kMemBytesInUse] -= static_cast<uint32_t>(size);
-  Release(control);
+  LeaveLock(&control->Lock, control->Locking);
   HeapFree(heap, 0, p);
 }
 
@@ -60,9 +48,9 @@ void HeapModeStats(HeapControl* control, MemStats* stats) {
     ZeroMem(stats, sizeof(*stats));
     return;
   }
-  Take(control);
+  TakeLock(&control->Lock, control->Locking);
   *stats = control->Stats;
-  Release(control);
+  LeaveLock(&control->Lock, control->Locking);
 }
 
 // Blocks still on the heap are abandoned there.

@@ -2,6 +2,7 @@
 // page and process-heap modes.
 #pragma once
 
+#include "runtime/memory/lock.h"
 #include "runtime/memory/memory.h"
 #include "winposix/win32.h"
 
@@ -16,9 +17,6 @@ extern MemManager MemState;
 
 // The mode number from the environment; 0 when neither variable holds one.
 int32_t ReadMemMode();
-
-// Initialises a lock of the manager with the spin count 5000 where the system offers one.
-void InitLock(CRITICAL_SECTION* lock);
 
 // Page mode: every block is a reservation of its own with the requested size in front.
 // 32-bit builds put the size word alone in front (4-byte alignment); 64-bit builds pad it to 16

@@ -3,6 +3,7 @@
 // 1 one page reservation per block, 2 the process heap, anything else the pool.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 // The counters of GetMemStats, in this order. A mode keeps only some of them; the rest stay 0.
@@ -27,6 +28,17 @@ inline void RaiseMemCounter(uint32_t* counters, uint32_t counter, uint32_t peak,
 struct MemStats {
   uint32_t Counter[kMemCounterCount];
 };
+
+// What the manager is told rather than looks up: its switches, set once the options are in place
+// and by the exit path, and where its report lines and beeps go (nowhere while null).
+struct MemSettings {
+  bool CacheOff;     // every pool request goes to the free lists
+  bool ReportAlways; // the pool's counters at its end
+  bool ReportLeaks;  // the counters when blocks are left, and releases the pool never gave
+  void (*ReportLine)(const char* text);
+  void (*ReportBeep)();
+};
+extern MemSettings MemConfig;
 
 // Reads the mode and creates its control record; a second call does nothing. Before it, and
 // after DoneMem, the manager runs in page mode.
@@ -53,3 +65,10 @@ char* DupString(const char* text);
 char* DupStringExtra(const char* text, uint32_t extra);
 // Releases a DupString or DupStringExtra copy; null and EmptyString are ignored.
 void FreeString(const char* text);
+
+// The base of the runtime's objects: they live in the memory manager, and new gives null when it
+// is out of memory.
+struct TMemObject {
+  static void* operator new(size_t size) noexcept;
+  static void operator delete(void* p) noexcept;
+};

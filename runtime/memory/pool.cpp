@@ -2,23 +2,11 @@
 // into the cache or the free lists, and the statistics snapshot.
 #include "runtime/memory/pool.h"
 
-#include "runtime/startup/options.h"
-#include "runtime/startup/runtime_state.h"
-
-PoolCacheSwitch PoolCacheState;
-
 namespace {
 
+// Set by start-up while other threads may already allocate.
 bool CacheDisabled() {
-  return __atomic_load_n(&PoolCacheState.Disabled, __ATOMIC_RELAXED);
-}
-
-// Settled before the lookup, so that an allocation made while looking cannot look again.
-void SettleCacheSwitch() {
-  if (__atomic_load_n(&PoolCacheState.Settled, __ATOMIC_RELAXED) || !RuntimeState.OptionsReady)
-    return;
-  __atomic_store_n(&PoolCacheState.Settled, true, __ATOMIC_RELAXED);
-  if (HasOption(kOptNoMemCache)) __atomic_store_n(&PoolCacheState.Disabled, true, __ATOMIC_RELAXED);
+  return __atomic_load_n(&MemConfig.CacheOff, __ATOMIC_RELAXED);
 }
 
 // A parked block of class(n), or of the next class, with room for n bytes; null when none.
@@ -26,7 +14,7 @@ void* TakeCached(PoolControl* control, uint32_t n) {
   const uint32_t first = CacheClassOf(n);
   const uint32_t last = first + 1 < kCacheClasses ? first + 1 : first;
   void* taken = nullptr;
-  PoolTake(control, &control->CacheLock);
+  TakeLock(&control->CacheLock, control->Locking);
   for (uint32_t k = first; k <= last && taken == nullptr; ++k) {
     CacheClass& cache = control->Cache[k];
     for (uint32_t i = 0; i < cache.SlotMark; ++i) {
@@ -38,7 +26,7 @@ void* TakeCached(PoolControl* control, uint32_t n) {
       break;
     }
   }
-  PoolLeave(control, &control->CacheLock);
+  LeaveLock(&control->CacheLock, control->Locking);
   return taken;
 }
 
@@ -46,7 +34,7 @@ void* TakeCached(PoolControl* control, uint32_t n) {
 bool Park(PoolControl* control, void* p, uint32_t usable, uint32_t blockSize) {
   CacheClass& cache = control->Cache[CacheClassOf(usable)];
   bool parked = false;
-  PoolTake(control, &control->CacheLock);
+  TakeLock(&control->CacheLock, control->Locking);
   for (uint32_t i = 0; i < kCacheSlots; ++i) {
     if (cache.Pointer[i] != nullptr || cache.Usable[i] != 0 || cache.BlockSize[i] != 0) continue;
     cache.Pointer[i] = p;
@@ -56,19 +44,11 @@ bool Park(PoolControl* control, void* p, uint32_t usable, uint32_t blockSize) {
     parked = true;
     break;
   }
-  PoolLeave(control, &control->CacheLock);
+  LeaveLock(&control->CacheLock, control->Locking);
   return parked;
 }
 
 } // namespace
-
-void PoolTake(PoolControl* control, CRITICAL_SECTION* lock) {
-  if (control->Locking) EnterCriticalSection(lock);
-}
-
-void PoolLeave(PoolControl* control, CRITICAL_SECTION* lock) {
-  if (control->Locking) LeaveCriticalSection(lock);
-}
 
 uint32_t PoolBlockSize(uint32_t n) {
   if (n > 0xFFFFFFFFu - kBlockHeader - (kPoolGranule - 1)) return 0;
@@ -95,9 +75,9 @@ PoolControl* PoolCreate() {
   // A fresh reservation's committed pages come zero-filled: writing them again would only fault
   // in pages that the run may never use.
   control->RecordSize = bytes;
-  InitLock(&control->RegionLock);
-  InitLock(&control->StatsLock);
-  InitLock(&control->CacheLock);
+  InitLock(&control->RegionLock, kMemSpinCount);
+  InitLock(&control->StatsLock, kMemSpinCount);
+  InitLock(&control->CacheLock, kMemSpinCount);
   return control;
 }
 
@@ -105,12 +85,11 @@ void* PoolAlloc(PoolControl* control, uint32_t n) {
   if (control == nullptr) return nullptr;
   bool cacheMiss = false;
   if (n >= 1 && n < kCacheLimit) {
-    SettleCacheSwitch();
     if (!CacheDisabled()) {
       if (void* cached = TakeCached(control, n)) {
-        PoolTake(control, &control->StatsLock);
+        TakeLock(&control->StatsLock, control->Locking);
         ++control->Stats.Counter[kMemAllocations];
-        PoolLeave(control, &control->StatsLock);
+        LeaveLock(&control->StatsLock, control->Locking);
         return cached;
       }
       cacheMiss = true;
@@ -119,53 +98,53 @@ void* PoolAlloc(PoolControl* control, uint32_t n) {
   const uint32_t blockSize = PoolBlockSize(n);
   if (blockSize == 0) return nullptr;
   uint32_t given = 0;
-  PoolTake(control, &control->RegionLock);
+  TakeLock(&control->RegionLock, control->Locking);
   void* block = CarveBlock(control, blockSize, &given);
-  PoolLeave(control, &control->RegionLock);
+  LeaveLock(&control->RegionLock, control->Locking);
   if (block == nullptr) return nullptr;
-  PoolTake(control, &control->StatsLock);
+  TakeLock(&control->StatsLock, control->Locking);
   uint32_t* counters = control->Stats.Counter;
   ++counters[kMemAllocations];
   RaiseMemCounter(counters, kMemBlocksInUse, kMemBlocksPeak, 1);
   RaiseMemCounter(counters, kMemBytesInUse, kMemBytesPeak, given);
   if (cacheMiss) ++counters[kMemCacheMisses];
-  PoolLeave(control, &control->StatsLock);
+  LeaveLock(&control->StatsLock, control->Locking);
   return static_cast<char*>(block) + kBlockHeader;
 }
 
 void PoolFree(PoolControl* control, void* p) {
   if (control == nullptr || p == nullptr) return;
-  PoolTake(control, &control->RegionLock);
+  TakeLock(&control->RegionLock, control->Locking);
   PoolRegion* region = nullptr;
   if (!CacheDisabled()) {
     region = FindRegion(control, p);
     if (region == nullptr) {
-      PoolLeave(control, &control->RegionLock);
+      LeaveLock(&control->RegionLock, control->Locking);
       ReportBadAddress(p);
       return;
     }
     const uint32_t blockSize = ReadBlockSize(static_cast<char*>(p) - kBlockHeader);
     const uint32_t usable = blockSize - kBlockHeader;
     if (usable < kCacheLimit && Park(control, p, usable, blockSize)) {
-      PoolLeave(control, &control->RegionLock);
+      LeaveLock(&control->RegionLock, control->Locking);
       return;
     }
   }
   const uint32_t released = MergeFree(control, region, p);
-  PoolLeave(control, &control->RegionLock);
+  LeaveLock(&control->RegionLock, control->Locking);
   if (released == 0) return;
-  PoolTake(control, &control->StatsLock);
+  TakeLock(&control->StatsLock, control->Locking);
   control->Stats.Counter[kMemBlocksInUse] -= 1;
   control->Stats.Counter[kMemBytesInUse] -= released;
-  PoolLeave(control, &control->StatsLock);
+  LeaveLock(&control->StatsLock, control->Locking);
 }
 
 void PoolSnapshot(PoolControl* control, MemStats* stats) {
-  PoolTake(control, &control->StatsLock);
+  TakeLock(&control->StatsLock, control->Locking);
   *stats = control->Stats;
-  PoolLeave(control, &control->StatsLock);
+  LeaveLock(&control->StatsLock, control->Locking);
   uint32_t parked = 0, parkedBytes = 0;
-  PoolTake(control, &control->CacheLock);
+  TakeLock(&control->CacheLock, control->Locking);
   for (const CacheClass& cache : control->Cache) {
     for (uint32_t i = 0; i < cache.SlotMark; ++i) {
       if (cache.Usable[i] == 0) continue;
@@ -173,7 +152,7 @@ void PoolSnapshot(PoolControl* control, MemStats* stats) {
       parkedBytes += cache.BlockSize[i];
     }
   }
-  PoolLeave(control, &control->CacheLock);
+  LeaveLock(&control->CacheLock, control->Locking);
   stats->Counter[kMemBlocksInUse] -= parked;
   stats->Counter[kMemBytesInUse] -= parkedBytes;
 }

@@ -74,14 +74,6 @@ struct PoolControl {
   CacheClass Cache[kCacheClasses];
 };
 
-// The cache-off option is read once, at the first cache-eligible request after the options are
-// in place; until then the cache is used.
-struct PoolCacheSwitch {
-  bool Settled;
-  bool Disabled;
-};
-extern PoolCacheSwitch PoolCacheState;
-
 PoolControl* PoolCreate();
 void* PoolAlloc(PoolControl* control, uint32_t n);
 void PoolFree(PoolControl* control, void* p);
@@ -105,9 +97,5 @@ void* CarveBlock(PoolControl* control, uint32_t b, uint32_t* given);
 uint32_t MergeFree(PoolControl* control, PoolRegion* region, void* p);
 // The region whose blocks could hold p, or null.
 PoolRegion* FindRegion(PoolControl* control, const void* p);
-// With a diagnostic switch on: a trace line with the address and a beep.
+// With a report switch on: a report line with the address and a beep.
 void ReportBadAddress(const void* p);
-
-// Each takes or leaves the lock only while the locking flag is set.
-void PoolTake(PoolControl* control, CRITICAL_SECTION* lock);
-void PoolLeave(PoolControl* control, CRITICAL_SECTION* lock);

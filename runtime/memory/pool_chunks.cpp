@@ -38,7 +38,7 @@ void Insert(PoolRegion* region, FreeChunk* chunk) {
 }
 
 void ChangeRegionCount(PoolControl* control, bool added) {
-  PoolTake(control, &control->StatsLock);
+  TakeLock(&control->StatsLock, control->Locking);
   uint32_t* counters = control->Stats.Counter;
   if (added) {
     ++counters[kMemRegions];
@@ -47,7 +47,7 @@ void ChangeRegionCount(PoolControl* control, bool added) {
   } else {
     --counters[kMemRegions];
   }
-  PoolLeave(control, &control->StatsLock);
+  LeaveLock(&control->StatsLock, control->Locking);
 }
 
 // A region with room for a block of b bytes, at the head of the list.

@@ -1,70 +1,65 @@
 // The pool's teardown with its report line, and the report of a release outside every region.
 #include "runtime/memory/pool.h"
 
-#include "runtime/diag/trace.h"
-#include "runtime/startup/runtime_state.h"
-#include "runtime/text/numbers.h"
+#include "runtime/text/format.h"
 #include "runtime/text/scramble.h"
-#include "runtime/text/strings.h"
 
 namespace {
 
 constexpr auto kBadAddressMessage = Scramble("Release of memory the pool never gave");
 
 bool Reporting() {
-  return RuntimeState.ReportAlways || RuntimeState.LeakReport;
+  return MemConfig.ReportAlways || MemConfig.ReportLeaks;
 }
 
-void AppendCounter(char* line, uint32_t size, const char* label, uint32_t value) {
-  char number[12];
-  UIntToDec(value, number);
-  StrAppendN(line, label, size);
-  StrAppendN(line, number, size);
+void Say(const char* line) {
+  if (MemConfig.ReportLine != nullptr) MemConfig.ReportLine(line);
 }
 
-// "CU:blocks,bytes,MU:peak blocks,peak bytes,AC:allocations,MA:peak regions,CM:cache misses"
+void Ring() {
+  if (MemConfig.ReportBeep != nullptr) MemConfig.ReportBeep();
+}
+
 void Report(PoolControl* control) {
   MemStats stats;
   PoolSnapshot(control, &stats);
   const uint32_t* c = stats.Counter;
   const bool leaked = c[kMemBlocksInUse] != 0 || c[kMemBytesInUse] != 0;
-  if (leaked) SignalBeep();
-  if (!RuntimeState.ReportAlways && !leaked) return;
+  if (leaked) Ring();
+  if (!MemConfig.ReportAlways && !leaked) return;
   char line[256];
-  line[0] = 0;
-  AppendCounter(line, sizeof line, "CU:", c[kMemBlocksInUse]);
-  AppendCounter(line, sizeof line, ",", c[kMemBytesInUse]);
-  AppendCounter(line, sizeof line, ",MU:", c[kMemBlocksPeak]);
-  AppendCounter(line, sizeof line, ",", c[kMemBytesPeak]);
-  AppendCounter(line, sizeof line, ",AC:", c[kMemAllocations]);
-  AppendCounter(line, sizeof line, ",MA:", c[kMemRegionsPeak]);
-  AppendCounter(line, sizeof line, ",CM:", c[kMemCacheMisses]);
-  TraceLine(line, nullptr);
+  FormatString(line, sizeof line, "CU:%u,%u,MU:%u,%u,AC:%u,MA:%u,CM:%u", c[kMemBlocksInUse],
+               c[kMemBytesInUse], c[kMemBlocksPeak], c[kMemBytesPeak], c[kMemAllocations],
+               c[kMemRegionsPeak], c[kMemCacheMisses]);
+  Say(line);
 }
 
 // Parked blocks go back to the free lists, which may return their regions.
 void FlushCache(PoolControl* control) {
-  PoolTake(control, &control->CacheLock);
+  TakeLock(&control->CacheLock, control->Locking);
   for (CacheClass& cache : control->Cache) {
     for (uint32_t i = 0; i < cache.SlotMark; ++i) {
       if (cache.Pointer[i] == nullptr || cache.Usable[i] == 0) continue;
       const uint32_t released = MergeFree(control, nullptr, cache.Pointer[i]);
-      PoolTake(control, &control->StatsLock);
+      TakeLock(&control->StatsLock, control->Locking);
       control->Stats.Counter[kMemBlocksInUse] -= 1;
       control->Stats.Counter[kMemBytesInUse] -= released;
-      PoolLeave(control, &control->StatsLock);
+      LeaveLock(&control->StatsLock, control->Locking);
     }
   }
-  PoolLeave(control, &control->CacheLock);
+  LeaveLock(&control->CacheLock, control->Locking);
 }
 
 } // namespace
 
 void ReportBadAddress(const void* p) {
   if (!Reporting()) return;
-  TracePointer(PlainName(kBadAddressMessage),
+  char line[96];
+  const PlainName label(kBadAddressMessage);
+  FormatString(line, sizeof line, "%s: %08X", label.text,
                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
-  SignalBeep();
+  Say(line);
+  Ring();
 }
 
 void PoolDone(PoolControl* control) {

@@ -3,8 +3,9 @@
 #pragma once
 
 #include <stdint.h>
+#include "runtime/memory/memory.h"
 
-class TDataStream {
+class TDataStream : public TMemObject {
 public:
   // Inline and the only non-pure member, so the class has no key function: every user holds
   // its tables, with or without run-time type information.

@@ -76,14 +76,6 @@ void TDiskFile::Release() {
   Data = nullptr;
 }
 
-void* TDiskFile::operator new(size_t size) noexcept {
-  return AllocMem(static_cast<uint32_t>(size));
-}
-
-void TDiskFile::operator delete(void* p) noexcept {
-  FreeMem(p);
-}
-
 void TDiskFile::ResetOpenState() {
   FileData* d = Data;
   d->Writable = false;
@@ -233,20 +225,25 @@ bool TDiskFile::EnsureView(uint32_t n, bool* lowMemory) {
   return false;
 }
 
-bool TDiskFile::ReadPlainly(void* buffer, uint32_t count, uint32_t asked, uint32_t* read) {
-  uint32_t got = 0;
-  const int32_t result = ReadPlain(Data->Handle, buffer, count, &got);
+bool TDiskFile::PlainOutcome(int32_t result, uint32_t done, uint32_t wanted, uint32_t* out,
+                             int32_t shortError) {
   if (result != kFileOk) {
     LastError = result;
     return false;
   }
-  if (read != nullptr) {
-    *read = got;
+  if (out != nullptr) {
+    *out = done;
     return true;
   }
-  if (got == asked) return true;
-  LastError = kFileReadFailed;
+  if (done == wanted) return true;
+  LastError = shortError;
   return false;
+}
+
+bool TDiskFile::ReadPlainly(void* buffer, uint32_t count, uint32_t asked, uint32_t* read) {
+  uint32_t got = 0;
+  const int32_t result = ReadPlain(Data->Handle, buffer, count, &got);
+  return PlainOutcome(result, got, asked, read, kFileReadFailed);
 }
 
 bool TDiskFile::ReadData(void* buffer, uint32_t count, uint32_t* read) {
@@ -316,17 +313,7 @@ bool TDiskFile::WriteData(const void* buffer, uint32_t count, uint32_t* written)
   if (!d->Mapped) {
     uint32_t done = 0;
     const int32_t result = WritePlain(d->Handle, buffer, count, &done);
-    if (result != kFileOk) {
-      LastError = result;
-      return false;
-    }
-    if (written != nullptr) {
-      *written = done;
-      return true;
-    }
-    if (done == count) return true;
-    LastError = kFileWriteFailed;
-    return false;
+    return PlainOutcome(result, done, count, written, kFileWriteFailed);
   }
   CountIo(kIoWrites, count);
   const auto* from = static_cast<const uint8_t*>(buffer);

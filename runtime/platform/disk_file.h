@@ -75,10 +75,6 @@ public:
   bool Size64(uint64_t* size) override { return Size64Data(size); }
   bool Truncate() override { return TruncateData(); }
 
-  // File objects live in the memory manager; a refused allocation makes new give null.
-  static void* operator new(size_t size) noexcept;
-  static void operator delete(void* p) noexcept;
-
   int32_t LastError;
   FileData* Data;
 
@@ -105,4 +101,7 @@ private:
   bool ReleaseMapping();
   bool ReadThroughView(uint8_t* buffer, uint32_t count, uint32_t* read);
   bool ReadPlainly(void* buffer, uint32_t count, uint32_t asked, uint32_t* read);
+  // With out the count is delivered; without, a transfer short of wanted fails with shortError.
+  bool PlainOutcome(int32_t result, uint32_t done, uint32_t wanted, uint32_t* out,
+                    int32_t shortError);
 };

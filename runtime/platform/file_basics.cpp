@@ -1,6 +1,6 @@
 #include "runtime/platform/file_basics.h"
 
-#include "runtime/diag/exit_callbacks.h"
+#include "runtime/startup/exit_callbacks.h"
 #include "winposix/win32.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #include "runtime/platform/launcher.h"
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 
 #include "runtime/memory/memory.h"
 #include "runtime/text/memory_ops.h"

@@ -4,10 +4,11 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include "runtime/memory/memory.h"
 
 struct TLockSection;
 
-class TLock {
+class TLock : public TMemObject {
 public:
   // A spin count of 0 leaves the system's default and never looks up the setter.
   TLock(uint16_t tag, uint32_t spinCount);
@@ -23,10 +24,6 @@ public:
   bool Usable() const { return Section != nullptr; }
   // The spin count given to the system; 0 when none was.
   uint32_t AppliedSpinCount() const;
-
-  // Locks live in the memory manager; a refused allocation makes new give null.
-  static void* operator new(size_t size) noexcept;
-  static void operator delete(void* p) noexcept;
 
   uint16_t Tag;
 

@@ -1,15 +1,15 @@
 #include "runtime/platform/thread.h"
 
-#include "runtime/diag/trace.h"
 #include "runtime/memory/memory.h"
 #include "runtime/startup/options.h"
 #include "runtime/startup/runtime_state.h"
-#include "runtime/sysinfo/thread_affinity.h"
+#include "runtime/text/system_functions.h"
+#include "runtime/text/format.h"
 #include "runtime/text/memory_ops.h"
 #include "runtime/text/numbers.h"
 #include "runtime/text/strings.h"
 #include "winposix/win32.h"
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 
 TThreadStatics ThreadStatics;
 
@@ -21,9 +21,7 @@ constexpr uint32_t kSmallestStackOption = 4096;
 // The thread information block: its second word is the top of the calling thread's stack, its
 // third the bottom. 32-bit ntdll exports the procedure from NT 3.1 on; 64-bit Windows only
 // offers the bounds themselves, from Windows 8 on. Windows 95 has neither.
-constexpr auto kLabelThread = Scramble("ThreadId: ");
-constexpr auto kLabelStack = Scramble(", Stack: ");
-constexpr auto kLabelUnit = Scramble(" KiB");
+constexpr auto kThreadInfoLine = Scramble("ThreadId: %u, Stack: %u KiB");
 
 typedef const uintptr_t*(WINAPI* InfoBlockProcedure)();
 typedef void(WINAPI* StackLimitsProcedure)(ULONG_PTR* low, ULONG_PTR* high);
@@ -107,19 +105,14 @@ uint32_t DefaultStackSize() {
 }
 
 void ReportThreadInfo() {
-  if (!HasOption(kOptThreadInfo)) return;
+  if (!HasOption(kOptThreadInfo) || RuntimeState.TraceSink == nullptr) return;
   uintptr_t lower = 0, upper = 0;
   if (!StackBounds(&lower, &upper) || lower >= upper) return;
-  char number[12];
+  const PlainName format(kThreadInfoLine);
   char line[128];
-  StrCopyN(line, PlainName(kLabelThread), sizeof line);
-  UIntToDec(GetCurrentThreadId(), number);
-  StrAppendN(line, number, sizeof line);
-  StrAppendN(line, PlainName(kLabelStack), sizeof line);
-  UIntToDec(static_cast<uint32_t>((upper - lower) / 1024), number);
-  StrAppendN(line, number, sizeof line);
-  StrAppendN(line, PlainName(kLabelUnit), sizeof line);
-  TraceLine(line, nullptr);
+  FormatString(line, sizeof line, format.text, GetCurrentThreadId(),
+               static_cast<uint32_t>((upper - lower) / 1024));
+  RuntimeState.TraceSink(line);
 }
 
 TThread::TThread(bool freeOnTerminate, uint32_t stackSize) {
@@ -155,7 +148,8 @@ bool StartThread(TThread* thread) {
   data->ThreadId = id;
   data->Handle = handle;
   if (mask != 0) {
-    SetThreadAffinityMaskFunction pin = ResolveSetThreadAffinityMask();
+    SetThreadAffinityMaskFn pin =
+        FindSystemFunction<SetThreadAffinityMaskFn>(SystemFunction::SetThreadAffinityMask);
     if (pin != nullptr) pin(handle, mask);
   }
   // From here on a thread that frees itself may already be gone.
@@ -172,12 +166,4 @@ bool TThread::SetAffinity(uint32_t mask) {
 bool TThread::WaitFor() {
   if (Data == nullptr || Data->Handle == nullptr) return false;
   return WaitForSingleObject(Data->Handle, INFINITE) != WAIT_FAILED;
-}
-
-void* TThread::operator new(size_t size) noexcept {
-  return AllocMem(static_cast<uint32_t>(size));
-}
-
-void TThread::operator delete(void* p) noexcept {
-  FreeMem(p);
 }

@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include "runtime/memory/memory.h"
 
 struct TThreadData {
   bool FreeOnTerminate; // the thread destroys its own object when Execute returns
@@ -21,7 +22,7 @@ bool StartThread(TThread* thread);
 
 // The virtual operations are defined here so that no file holds the class's tables: programs
 // built with run-time type information can derive from it although the runtime has none.
-class TThread {
+class TThread : public TMemObject {
 public:
   // Switches the memory manager to locked operation before any second thread can exist. When
   // the private record cannot be allocated, Data stays null and the object cannot start.
@@ -46,10 +47,6 @@ public:
   // Whether the processors are logical processors of Hyper-Threading packages; count, when
   // given, receives the number of processors to report. Lives with the processor detection.
   static bool SMTSupported(uint32_t* count);
-
-  // Thread objects live in the memory manager; a refused allocation makes new give null.
-  static void* operator new(size_t size) noexcept;
-  static void operator delete(void* p) noexcept;
 
   TThreadData* Data;
 };

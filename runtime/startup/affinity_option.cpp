@@ -4,13 +4,7 @@
 #include "runtime/startup/runtime_state.h"
 #include "runtime/text/numbers.h"
 #include "winposix/win32.h"
-#include "runtime/platform/system_functions.h"
-
-namespace {
-
-typedef BOOL(WINAPI* SetProcessAffinityMaskFn)(HANDLE, DWORD_PTR);
-
-} // namespace
+#include "runtime/text/system_functions.h"
 
 void ApplyAffinityOption() {
   const char* value;

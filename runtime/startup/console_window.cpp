@@ -6,7 +6,7 @@
 #include "runtime/text/memory_ops.h"
 #include "runtime/text/numbers.h"
 #include "runtime/text/strings.h"
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 
 namespace {
 

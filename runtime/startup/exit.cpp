@@ -1,6 +1,6 @@
 #include "runtime/startup/exit.h"
 
-#include "runtime/diag/exit_callbacks.h"
+#include "runtime/startup/exit_callbacks.h"
 #include "runtime/diag/time_stamp.h"
 #include "runtime/diag/trace.h"
 #include "runtime/memory/memory.h"
@@ -33,16 +33,6 @@ void SignalIfWanted(int32_t code) {
   if (wanted) SignalBeep();
 }
 
-void TraceLabelledNumber(const char* label, uint32_t value) {
-  char number[kNumberSize];
-  UIntToDec(value, number);
-  char line[kLineSize];
-  StrCopyN(line, label, sizeof line);
-  StrAppendN(line, ": ", sizeof line);
-  StrAppendN(line, number, sizeof line);
-  TraceLine(line, nullptr);
-}
-
 void ShowTime() {
   if (!RuntimeState.TimingOn) return;
   const TimeReading start = {RuntimeState.StartTick, RuntimeState.StartUserMs,
@@ -59,17 +49,14 @@ void ShowEndStamp() {
   if (!RuntimeState.StampOn) return;
   char stamp[kStampSize];
   FormatTimeStamp(stamp, sizeof stamp, true);
-  char line[kShortLineSize];
-  StrCopyN(line, "End: ", sizeof line);
-  StrAppendN(line, stamp, sizeof line);
-  TraceLine(line, nullptr);
+  TraceFormat("End: %s", stamp);
 }
 
 void ShowMemoryPeak() {
   if (!HasOption(kOptMemPeak)) return;
   MemStats stats;
   GetMemStats(&stats);
-  TraceLabelledNumber("MemMax", stats.Counter[kMemBytesPeak]);
+  TraceValue("MemMax", stats.Counter[kMemBytesPeak], false);
 }
 
 void ReleaseLists() {
@@ -134,9 +121,9 @@ int32_t FinishRun(int32_t code) {
   ShowEndStamp();
   ShowMemoryPeak();
   // The pool's teardown reads both switches.
-  if (HasOption(kOptMemReport)) RuntimeState.ReportAlways = true;
-  if (HasOption(kOptLeakReport)) RuntimeState.LeakReport = true;
-  if (HasOption(kOptExitCode)) TraceLabelledNumber("ExitCode", static_cast<uint32_t>(code));
+  if (HasOption(kOptMemReport)) MemConfig.ReportAlways = true;
+  if (HasOption(kOptLeakReport)) MemConfig.ReportLeaks = true;
+  if (HasOption(kOptExitCode)) TraceValue("ExitCode", static_cast<uint32_t>(code), false);
   ReportThreadInfo();
   if (HasOption(kOptSelfDelete)) RemoveFile(RuntimeState.Args[0]);
   // The window stays open for reading once every end line is in it; the pause is not timed.

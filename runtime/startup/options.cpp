@@ -1,9 +1,9 @@
 #include "runtime/startup/options.h"
 
-#include "runtime/diag/trace.h"
 #include "runtime/memory/memory.h"
 #include "runtime/startup/args.h"
 #include "runtime/startup/runtime_state.h"
+#include "runtime/text/format.h"
 #include "runtime/text/memory_ops.h"
 #include "runtime/text/scramble.h"
 #include "runtime/text/strings.h"
@@ -18,12 +18,12 @@ bool IsOptionText(const char* text) {
   return text != nullptr && text[0] == '-' && text[1] == '~';
 }
 
+// Straight to the message channel: lookups are not copied to the error-copy file.
 void TraceLookup(const char* name) {
+  if (RuntimeState.MessageSink == nullptr) return;
   char line[kNameSize];
-  StrCopyN(line, "Checking: -~", sizeof line);
-  StrAppendN(line, name, sizeof line);
-  // Straight to the message channel: lookups are not copied to the error-copy file.
-  ShowMessage(line, nullptr);
+  FormatString(line, sizeof line, "Checking: -~%s", name);
+  RuntimeState.MessageSink(line);
 }
 
 // The index of the first entry of the plain name, or OptionCount; *value as for FindOption.

@@ -1,19 +1,13 @@
 #include "runtime/startup/runtime_state.h"
 #include "runtime/text/memory_ops.h"
 #include "winposix/win32.h"
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 
 namespace {
 
-typedef BOOL(WINAPI* GetVersionExFn)(OSVERSIONINFOA*);
-
 bool ReadExtendedVersion() {
-  const auto getVersionEx = FindSystemFunction<GetVersionExFn>(SystemFunction::GetVersionExA);
-  if (getVersionEx == nullptr) return false;
   OSVERSIONINFOA info;
-  ZeroMem(&info, sizeof info);
-  info.dwOSVersionInfoSize = sizeof info;
-  if (!getVersionEx(&info)) return false;
+  if (!QueryVersionRecord(&info)) return false;
   switch (info.dwPlatformId) {
   case 0:
     OsVersion.Platform = kPlatformWin32s;

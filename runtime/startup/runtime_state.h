@@ -11,7 +11,12 @@ constexpr uint32_t kMaxArgs = 256;
 constexpr uint32_t kMaxOptions = 256;
 constexpr uint32_t kIoStatCount = 10;
 
+// Where code below the diagnostic channel sends a line: start-up points these at it.
+typedef void (*LineSink)(const char* text);
+
 struct RuntimeStateRecord {
+  LineSink TraceSink{};   // a trace line, offered to the error copy
+  LineSink MessageSink{}; // a message only
   void* ModuleBase{};
   char* CommandLine{};
   char* Args[kMaxArgs]{};
@@ -25,7 +30,6 @@ struct RuntimeStateRecord {
   bool TimingOn{};
   uint32_t StartTick{}, StartUserMs{}, StartKernelMs{};
   bool StampOn{};
-  bool ReportAlways{}, LeakReport{};
   uint8_t KeyWaitPolicy{}; // see kKeyWaitAtStart
   bool IoStatsOn{};
   TLock* IoStatsLock{};

@@ -31,13 +31,7 @@ void ShowProcessorClass() {
   RuntimeStateRecord& s = RuntimeState;
   bool shown = false;
   if (HasOption(kOptShowCpuClass)) {
-    char hex[9];
-    UIntToHex(s.ProcessorClass, hex, 8);
-    char line[256];
-    StrCopyN(line, s.RuntimeTag, sizeof line);
-    StrAppendN(line, ": ", sizeof line);
-    StrAppendN(line, hex, sizeof line);
-    TraceLine(line, nullptr);
+    TraceValue(s.RuntimeTag, s.ProcessorClass, true);
     shown = true;
   }
   const char* value;

@@ -22,8 +22,5 @@ void ShowStartStamp() {
   if (!RuntimeState.StampOn) return;
   char stamp[40];
   FormatTimeStamp(stamp, sizeof stamp, true);
-  char line[80];
-  StrCopyN(line, "Start: ", sizeof line);
-  StrAppendN(line, stamp, sizeof line);
-  TraceLine(line, nullptr);
+  TraceFormat("Start: %s", stamp);
 }

@@ -35,7 +35,22 @@ void SetProgramPath() {
   RuntimeState.Args[0] = DupString(path);
 }
 
+void TraceToChannel(const char* text) {
+  TraceLine(text, nullptr);
+}
+
+void ShowOnChannel(const char* text) {
+  ShowMessage(text, nullptr);
+}
+
 } // namespace
+
+void ConnectSinks() {
+  RuntimeState.TraceSink = TraceToChannel;
+  RuntimeState.MessageSink = ShowOnChannel;
+  MemConfig.ReportLine = TraceToChannel;
+  MemConfig.ReportBeep = SignalBeep;
+}
 
 int32_t CallMain(uint32_t argc, char** argv) {
   return main(static_cast<int>(argc), argv);
@@ -50,6 +65,7 @@ int32_t CallMain(uint32_t argc, char** argv) {
 
 ENTRY_REALIGNS_STACK void RuntimeStart() {
   RuntimeState.ProcessorClass = 1;
+  ConnectSinks();
   RuntimeState.KeyWaitPolicy = kKeyWaitAtStart;
   ReadOsVersion();
   InitMem();
@@ -60,6 +76,8 @@ ENTRY_REALIGNS_STACK void RuntimeStart() {
   AddEnvOptions();
   // Decisions that rest on options (the pool's cache, the error copy) wait until all are in.
   RuntimeState.OptionsReady = true;
+  // The memory manager looks nothing up: it is told.
+  MemConfig.CacheOff = HasOption(kOptNoMemCache);
   if (tooMany) TraceLine("WARNING: Too many arguments!", nullptr);
   SetProgramPath();
   IdentifyAllCpus();

@@ -10,5 +10,9 @@ int main(int argc, char** argv);
 // The entry point: prepares the runtime, calls main and ends the process. Never returns.
 extern "C" [[noreturn]] void RuntimeStart();
 
+// Points the sinks of the layers below the diagnostic channel (the runtime state's, the memory
+// manager's report) at it: the entry point's first step.
+void ConnectSinks();
+
 // Calls main directly and returns its result.
 int32_t CallMain(uint32_t argc, char** argv);

@@ -28,41 +28,24 @@ const VendorString kVendors[] = {
     {"GenuineTMx86", kVendorTransmeta},
 };
 
-// A trace line assembled piece by piece; the longest is the name line of 112 characters.
-class TraceText {
+// The brand string's suffix, assembled piece by piece.
+class NameSuffix {
 public:
-  explicit TraceText(const char* start) { StrCopyN(text_, start, sizeof text_); }
   void Add(const char* piece) { StrAppendN(text_, piece, sizeof text_); }
-  void Hex(uint32_t value, int32_t digits) {
-    char number[12];
-    UIntToHex(value, number, digits);
-    Add(number);
-  }
   void Dec(uint32_t value) {
     char number[12];
     UIntToDec(value, number);
     Add(number);
   }
-  void Registers(const uint32_t* r) {
-    for (int i = 0; i < 4; ++i) {
-      if (i != 0) Add(",");
-      Hex(r[i], 8);
-    }
-  }
-  void Show() const { TraceLine(text_, nullptr); }
   const char* Text() const { return text_; }
 
 private:
-  char text_[128];
+  char text_[128] = {};
 };
 
 // "CPUID5:..." or "CPUID-X4:...": the prefix, the leaf number, the four registers.
 void TraceLeaf(const char* prefix, uint32_t number, const uint32_t* r) {
-  TraceText line(prefix);
-  line.Dec(number);
-  line.Add(":");
-  line.Registers(r);
-  line.Show();
+  TraceFormat("%s%u:%08X,%08X,%08X,%08X", prefix, number, r[0], r[1], r[2], r[3]);
 }
 
 bool Read(uint32_t leaf, uint32_t* r) {
@@ -108,9 +91,7 @@ void ReadExtendedLeaves(CpuInfoRecord& c, bool verbose) {
   const bool known = Read(kExtendedBase, r);
   c.MaxExtLeaf = r[0];
   if (verbose && known) {
-    TraceText line("CPUID-X:");
-    line.Hex(c.MaxExtLeaf, 8);
-    line.Show();
+    TraceFormat("CPUID-X:%08X", c.MaxExtLeaf);
   }
   uint32_t length = 0;
   if ((c.MaxExtLeaf & kExtendedBase) != 0) {
@@ -136,9 +117,7 @@ void ReadExtendedLeaves(CpuInfoRecord& c, bool verbose) {
 void AddTransmetaDetails(CpuInfoRecord& c, bool verbose) {
   uint32_t r[4];
   if (Read(kTransmetaBase, r) && verbose) {
-    TraceText line("CPUID-TM:");
-    line.Registers(r);
-    line.Show();
+    TraceFormat("CPUID-TM:%08X,%08X,%08X,%08X", r[0], r[1], r[2], r[3]);
   }
   uint32_t hardware = 0, firmware = 0, nominal = 0, current = 0;
   bool hardwareKnown = false, firmwareKnown = false, nominalKnown = false, currentKnown = false;
@@ -161,7 +140,7 @@ void AddTransmetaDetails(CpuInfoRecord& c, bool verbose) {
       if (verbose) TraceLeaf("CPUID-TM", n, r);
     }
   }
-  TraceText suffix("");
+  NameSuffix suffix;
   if (currentKnown) {
     suffix.Add(" ");
     suffix.Dec(current);
@@ -232,14 +211,9 @@ bool IdentifyCpu(bool verbose) {
   c.Valid = true;
   StoreVendor(c);
   if (verbose) {
-    TraceText line("CPUID0:");
-    line.Registers(c.Leaf0);
-    line.Add(" [");
-    line.Add(c.VendorName);
-    line.Add(",");
-    line.Dec(static_cast<uint32_t>(c.Vendor));
-    line.Add("]");
-    line.Show();
+    const uint32_t* r = c.Leaf0;
+    TraceFormat("CPUID0:%08X,%08X,%08X,%08X [%s,%u]", r[0], r[1], r[2], r[3], c.VendorName,
+                static_cast<uint32_t>(c.Vendor));
   }
   const uint32_t maxLeaf = c.Leaf0[0];
   if (maxLeaf >= 1) {
@@ -253,18 +227,9 @@ bool IdentifyCpu(bool verbose) {
     if (features & (1u << 24)) c.HasFXSR = true;
     if ((features & (1u << 25)) && ProbeSSE()) c.HasSSE = true;
     if (verbose) {
-      TraceText line("CPUID1:");
-      line.Registers(c.Leaf1);
-      line.Add(" [Family:");
-      line.Hex(c.Family, 0);
-      line.Add(",Model:");
-      line.Hex(c.Model, 0);
-      line.Add(",Stepping:");
-      line.Hex(c.Stepping, 0);
-      line.Add(",Brand:");
-      line.Hex(c.Brand, 0);
-      line.Add("]");
-      line.Show();
+      const uint32_t* r = c.Leaf1;
+      TraceFormat("CPUID1:%08X,%08X,%08X,%08X [Family:%X,Model:%X,Stepping:%X,Brand:%X]", r[0],
+                  r[1], r[2], r[3], c.Family, c.Model, c.Stepping, c.Brand);
     }
   }
   if (maxLeaf >= 2) {

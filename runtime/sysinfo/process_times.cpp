@@ -1,7 +1,7 @@
 #include "runtime/sysinfo/process_times.h"
 
 #include "winposix/win32.h"
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 
 namespace {
 

@@ -7,18 +7,15 @@
 #include "runtime/startup/runtime_state.h"
 #include "runtime/sysinfo/cpu_info.h"
 #include "runtime/sysinfo/processor.h"
-#include "runtime/text/console.h"
+#include "runtime/diag/console.h"
 #include "runtime/text/fault_guard.h"
 #include "runtime/text/memory_ops.h"
 #include "runtime/text/numbers.h"
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 
 SmtStateRecord SmtState;
 
 namespace {
-
-typedef BOOL(WINAPI* GetProcessAffinityMaskFn)(HANDLE, DWORD_PTR*, DWORD_PTR*);
-typedef BOOL(WINAPI* SetProcessAffinityMaskFn)(HANDLE, DWORD_PTR);
 
 // "GenuineIntel" as CPUID leaf 0 spreads it over EBX, EDX, ECX.
 constexpr uint32_t kIntelEBX = 0x756E6547u, kIntelEDX = 0x49656E69u, kIntelECX = 0x6C65746Eu;
@@ -141,21 +138,14 @@ bool PinningAllowed() {
 }
 
 bool PinningAvailable() {
-  return PinningAllowed() && ResolveSetThreadAffinityMask() != nullptr;
+  return PinningAllowed() && FindSystemFunction<SetThreadAffinityMaskFn>(
+                                 SystemFunction::SetThreadAffinityMask) != nullptr;
 }
 
 uint8_t CurrentApicId() {
   CpuIdRegisters r;
   ExecuteCpuId(1, 0, &r);
   return static_cast<uint8_t>(r.Ebx >> 24);
-}
-
-void* GuardedJob::operator new(size_t size) noexcept {
-  return AllocMem(static_cast<uint32_t>(size));
-}
-
-void GuardedJob::operator delete(void* p) noexcept {
-  FreeMem(p);
 }
 
 bool GuardedJob::RunGuarded() {

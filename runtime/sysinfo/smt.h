@@ -2,10 +2,11 @@
 // the cached answers around thread pinning.
 #pragma once
 
-#include "runtime/sysinfo/thread_affinity.h"
+#include "runtime/text/system_functions.h"
 
 #include <stddef.h>
 #include <stdint.h>
+#include "runtime/memory/memory.h"
 
 constexpr uint32_t kApicTableSize = 32;
 
@@ -44,15 +45,12 @@ uint8_t CurrentApicId();
 
 // Work that must not bring the process down when the processor faults inside it. Objects come
 // from the memory manager; new gives null when it is out of memory.
-class GuardedJob {
+class GuardedJob : public TMemObject {
 public:
   virtual ~GuardedJob() = default;
   virtual void Run() = 0;
   // False when a processor exception ended Run.
   bool RunGuarded();
-
-  static void* operator new(size_t size) noexcept;
-  static void operator delete(void* p) noexcept;
 };
 
 // The CPUID words the SMT decision needs, read in one guarded job.

@@ -9,7 +9,7 @@
 #include "runtime/text/memory_ops.h"
 #include "runtime/text/strings.h"
 #include "winposix/win32.h"
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 
 WineCheckRecord WineCheck;
 
@@ -17,8 +17,6 @@ namespace {
 
 constexpr uint32_t kLineSize = 256;
 constexpr uint32_t kServicePackSize = 128;
-
-typedef BOOL(WINAPI* GetVersionExFn)(OSVERSIONINFOA*);
 
 bool KeyExists(HKEY root, const char* path) {
   HKEY key;
@@ -88,12 +86,8 @@ bool OnlyBlanks(const char* text) {
 
 // The version, processor and service-pack part; false when GetVersionExA cannot answer.
 bool DescribeVersion(char* line) {
-  const auto getVersionEx = FindSystemFunction<GetVersionExFn>(SystemFunction::GetVersionExA);
-  if (getVersionEx == nullptr) return false;
   OSVERSIONINFOA version;
-  ZeroMem(&version, sizeof version);
-  version.dwOSVersionInfoSize = sizeof version;
-  if (!getVersionEx(&version)) return false;
+  if (!QueryVersionRecord(&version)) return false;
 
   const DWORD platform = version.dwPlatformId;
   const char* windows = WindowsName(platform, version.dwMajorVersion, version.dwMinorVersion);

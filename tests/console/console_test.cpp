@@ -1,4 +1,4 @@
-#include "runtime/text/console.h"
+#include "runtime/diag/console.h"
 #include "tests/support/std_capture.h"
 #ifndef _WIN32
 #include "winposix/testctl.h"

@@ -1,10 +1,13 @@
 // Trace lines and message boxes, the exit callbacks, and the time stamps.
-#include "runtime/diag/exit_callbacks.h"
+#include "runtime/startup/exit_callbacks.h"
 #include "runtime/diag/time_stamp.h"
 #include "runtime/diag/trace.h"
 #include "runtime/memory/memory.h"
 #include "runtime/startup/runtime_state.h"
 #include "tests/support/std_capture.h"
+#ifndef _WIN32
+#include "tests/support/fakes.h"
+#endif
 #include "winposix/win32.h"
 
 #include <gtest/gtest.h>
@@ -71,12 +74,13 @@ TEST(TraceDeathTest, GuiProgramShowsMessageBoxes) {
     EXPECT_EXIT(
         {
           winposix::ResetAll();
+          fakes::RecordUserInterface();
           winposix::SetImageKind(kind);
           RuntimeState.ModuleBase = GetModuleHandleA(nullptr);
           ShowMessage("text", nullptr);
           winposix::SetImageKind(winposix::ImageKind::Console);
           TraceValue("n", 1, false);
-          const auto boxes = winposix::RecordedMessageBoxes();
+          const auto boxes = fakes::Boxes();
           const size_t wanted = kind == winposix::ImageKind::Gui ? 2 : 1;
           _exit(boxes.size() == wanted && boxes[0].text == "text" ? 0 : 1);
         },

@@ -1,7 +1,7 @@
 // The exit path: the time line, the key-wait decision, the end lines, the signal and the code,
 // the exit callbacks and what is released after them, and the pure virtual call.
 #include "runtime/diag/copy_files.h"
-#include "runtime/diag/exit_callbacks.h"
+#include "runtime/startup/exit_callbacks.h"
 #include "runtime/diag/log_file.h"
 #include "runtime/diag/trace.h"
 #include "runtime/memory/memory.h"
@@ -9,7 +9,11 @@
 #include "runtime/startup/options.h"
 #include "runtime/startup/runtime_state.h"
 #include "runtime/text/fault_guard.h"
+#include "runtime/startup/startup.h"
 #include "tests/support/std_capture.h"
+#ifndef _WIN32
+#include "tests/support/fakes.h"
+#endif
 #include "winposix/win32.h"
 
 #include <gtest/gtest.h>
@@ -55,12 +59,15 @@ protected:
     for (char*& o : s.OptionList) o = nullptr;
     for (char*& a : s.Args) a = nullptr;
     s.OptionCount = s.ArgCount = 0;
-    s.TimingOn = s.StampOn = s.ReportAlways = s.LeakReport = s.TearingDown = false;
+    s.TimingOn = s.StampOn = s.TearingDown = false;
+    MemConfig = {};
     s.KeyWaitPolicy = kKeyWaitAtStart;
     s.ModuleBase = GetModuleHandleA(nullptr);
     InitMem();
+    ConnectSinks();
 #ifndef _WIN32
     winposix::ResetAll();
+    fakes::RecordUserInterface();
 #endif
   }
   static void AddOptions(const std::vector<std::string>& options) {
@@ -114,7 +121,7 @@ TEST_F(ExitTest, OptionsDecideSignalCodeAndLines) {
     EXPECT_EQ(Finish(code, &returned), lines) << options.size() << " options";
     EXPECT_EQ(returned, result);
 #ifndef _WIN32
-    EXPECT_EQ(winposix::RecordedBeeps().size(), beeps);
+    EXPECT_EQ(fakes::Beeps().size(), beeps);
 #endif
   }
 }
@@ -133,7 +140,7 @@ TEST_F(ExitTest, TimeStampPeakAndSwitches) {
                                                  std::to_string(stats.Counter[kMemBytesPeak]) +
                                                  "\r\nCU:[^\r]*\r\n")))
       << lines;
-  EXPECT_TRUE(RuntimeState.ReportAlways && RuntimeState.LeakReport);
+  EXPECT_TRUE(MemConfig.ReportAlways && MemConfig.ReportLeaks);
 }
 
 // The pool reports after the lists and the exit callbacks are gone: its line still reaches the
@@ -154,7 +161,7 @@ TEST_F(ExitTest, PoolReportReachesTheCopyAndKeepsQuiet) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copy), {}), lines);
     EXPECT_EQ(LogLock, nullptr);
 #ifndef _WIN32
-    EXPECT_EQ(winposix::RecordedBeeps().size(), quiet ? 0u : 1u);
+    EXPECT_EQ(fakes::Beeps().size(), quiet ? 0u : 1u);
 #endif
   }
   std::filesystem::remove(path);

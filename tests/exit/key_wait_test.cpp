@@ -1,7 +1,7 @@
 // The key wait against a real terminal: a pseudo-terminal becomes the controlling terminal of a
 // child process, whose "CONIN$" it then is, and the test types into it.
 #ifndef _WIN32
-#include "runtime/diag/exit_callbacks.h"
+#include "runtime/startup/exit_callbacks.h"
 #include "runtime/platform/file_basics.h"
 #include "runtime/startup/exit.h"
 #include "winposix/testctl.h"

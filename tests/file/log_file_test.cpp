@@ -1,11 +1,11 @@
 // The copy files: appends, their lock under many threads, the copy options on the console
 // writers and the trace, the I/O statistics and the slow-read pause.
 #include "runtime/diag/copy_files.h"
-#include "runtime/diag/exit_callbacks.h"
+#include "runtime/startup/exit_callbacks.h"
 #include "runtime/diag/log_file.h"
 #include "runtime/diag/trace.h"
 #include "runtime/platform/lock.h"
-#include "runtime/text/console.h"
+#include "runtime/diag/console.h"
 #include "tests/file/file_fixture.h"
 
 #include <atomic>

@@ -36,7 +36,7 @@ TEST_F(StringsDup, CopiesAreNewBlocksWithRoomBehind) {
 
 TEST_F(StringsDup, NullAndEmptyStringAreLeftAlone) {
   Start("2");
-  auto before = Counters();
+  const auto before = Counters();
   EXPECT_EQ(DupString(nullptr), nullptr);
   EXPECT_EQ(DupStringExtra(nullptr, 4), nullptr);
   FreeString(nullptr);

@@ -1,9 +1,8 @@
-// A fresh pool for every test, reached through its own operations, with the diagnostic switches
-// off, the cache switch unsettled and no runtime options.
+// A fresh pool for every test, reached through its own operations, with every switch off and its
+// reports recorded.
 #pragma once
 
 #include "runtime/memory/pool.h"
-#include "runtime/startup/runtime_state.h"
 #include "winposix/win32.h"
 #ifndef _WIN32
 #include "winposix/testctl.h"
@@ -12,27 +11,35 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <string>
 
 namespace pooltest {
 
 using Counters = std::array<uint32_t, kMemCounterCount>;
 
-inline void ClearRuntimeSwitches() {
-  RuntimeState.OptionCount = 0;
-  RuntimeState.OptionsReady = RuntimeState.ReportAlways = RuntimeState.LeakReport = false;
-  PoolCacheState = {};
+// Report lines and beeps go to a record the test reads.
+struct Reports {
+  static inline std::string lines;
+  static inline size_t beeps = 0;
+  static void Line(const char* text) { lines += std::string(text) + "\n"; }
+  static void Beep() { ++beeps; }
+};
+
+inline void ClearSwitches() {
+  MemConfig = {false, false, false, Reports::Line, Reports::Beep};
+  Reports::lines.clear();
+  Reports::beeps = 0;
 }
 
 class PoolTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    RuntimeState.ModuleBase = GetModuleHandleA(nullptr); // trace lines go to standard error
-    ClearRuntimeSwitches();
+    ClearSwitches();
     ASSERT_NE(pool = PoolCreate(), nullptr);
   }
   void TearDown() override {
     if (pool != nullptr) PoolDone(pool);
-    ClearRuntimeSwitches();
+    MemConfig = {};
 #ifndef _WIN32
     winposix::ResetAll();
 #endif

@@ -96,7 +96,7 @@ TEST_F(PoolModel, RandomOperationsKeepEveryInvariant) {
   for (auto [seed, cacheOff] : runs) {
     SCOPED_TRACE(seed);
     Renew();
-    PoolCacheState = {true, cacheOff};
+    MemConfig.CacheOff = cacheOff;
     std::mt19937 rng(seed);
     std::vector<Live> live;
     uint32_t allocations = 0;

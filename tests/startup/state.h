@@ -3,6 +3,7 @@
 
 #include "runtime/memory/memory.h"
 #include "runtime/startup/runtime_state.h"
+#include "runtime/startup/startup.h"
 #include "winposix/win32.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@ class StartupTest : public ::testing::Test {
 protected:
   void SetUp() override {
     InitMem();
+    ConnectSinks();
     RuntimeState.ModuleBase = GetModuleHandleA(nullptr); // a console program: lines on stderr
     Reset();
   }

@@ -2,7 +2,7 @@
 // forget: it keeps every system function it looked up by name.
 #pragma once
 
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 #include "winposix/testctl.h"
 
 inline void RemoveSystemExport(const char* name) {

@@ -1,4 +1,4 @@
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 #include "runtime/sysinfo/process_times.h"
 #include "winposix/win32.h"
 #ifndef _WIN32

@@ -2,13 +2,14 @@
 
 #ifndef _WIN32 // the version and system records are the layer's to change
 
+#include "tests/support/fakes.h"
+
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
 using namespace sysinfo;
-using winposix::RegistryRoot;
 
 class SystemDescriptionTest : public SysInfoTest {
 protected:
@@ -26,10 +27,11 @@ protected:
     std::snprintf(CpuInfo.Name, sizeof CpuInfo.Name, "%s", m["cpu"].c_str());
     CpuInfo.HasMMX = m["mmx"] != "0";
     CpuInfo.HasSSE = m["sse"] != "0";
+    std::vector<std::pair<HKEY, std::string>> keys;
     for (const std::string& key : m.List("keys"))
-      winposix::AddRegistryKey(key.rfind("HKCU\\", 0) == 0 ? RegistryRoot::CurrentUser
-                                                           : RegistryRoot::LocalMachine,
-                               key.substr(5).c_str());
+      keys.push_back(
+          {key.rfind("HKCU\\", 0) == 0 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, key.substr(5)});
+    fakes::InstallRegistry(keys);
     if (m["getversionex"] == "0") RemoveSystemExport("GetVersionExA");
     if (!m["replay"].empty()) Replay(Processors().at(m["replay"]), true);
   }
@@ -53,21 +55,20 @@ TEST_F(SystemDescriptionTest, LineForEachMachine) {
       EXPECT_EQ(*end, size == 0 ? 'x' : 0) << size;
       EXPECT_EQ(line[size], 'x') << size;
     }
-    EXPECT_EQ(winposix::OpenRegistryKeys(), 0u);
+    EXPECT_EQ(fakes::OpenKeys(), 0u);
   }
 }
 
 TEST_F(SystemDescriptionTest, WineIsDecidedOnceThePreinstallationEnvironmentEveryTime) {
   EXPECT_FALSE(IsWine());
   EXPECT_FALSE(IsMiniNT());
-  winposix::AddRegistryKey(RegistryRoot::CurrentUser, "software\\wine\\Direct3D");
-  winposix::AddRegistryKey(RegistryRoot::LocalMachine,
-                           "SYSTEM\\CurrentControlSet\\Control\\MiniNT");
+  fakes::InstallRegistry({{HKEY_CURRENT_USER, "software\\wine\\Direct3D"},
+                          {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\MiniNT"}});
   EXPECT_FALSE(IsWine());
   EXPECT_TRUE(IsMiniNT());
   WineCheck = WineCheckRecord{};
   EXPECT_TRUE(IsWine());
-  EXPECT_EQ(winposix::OpenRegistryKeys(), 0u);
+  EXPECT_EQ(fakes::OpenKeys(), 0u);
 }
 
 } // namespace

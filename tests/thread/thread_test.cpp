@@ -3,6 +3,7 @@
 #include "runtime/platform/lock.h"
 #include "runtime/platform/thread.h"
 #include "runtime/startup/runtime_state.h"
+#include "runtime/startup/startup.h"
 #include "tests/support/std_capture.h"
 #include "winposix/win32.h"
 #ifndef _WIN32
@@ -34,6 +35,7 @@ protected:
     RuntimeState.ModuleBase = GetModuleHandleA(nullptr);
     RuntimeState.OptionsReady = true;
     InitMem();
+    ConnectSinks();
   }
   void TearDown() override {
     SetOption(nullptr);

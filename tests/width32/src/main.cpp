@@ -4,7 +4,7 @@
 
 #include "runtime/memory/manager.h"
 #include "runtime/memory/pool.h"
-#include "runtime/text/console.h"
+#include "runtime/diag/console.h"
 #include "runtime/text/format.h"
 #include "runtime/text/strings.h"
 

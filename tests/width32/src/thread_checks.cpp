@@ -29,13 +29,10 @@ char traced[128];
 // The thread-info line, taken on its way to standard error, which is shut for the moment.
 const char* ThreadInfoLine() {
   traced[0] = 0;
-  const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-  const TraceCopyHook hook = TraceCopy;
-  SetStdHandle(STD_ERROR_HANDLE, INVALID_HANDLE_VALUE);
-  TraceCopy = [](const char* text) { StrCopyN(traced, text, sizeof traced); };
+  const LineSink sink = RuntimeState.TraceSink;
+  RuntimeState.TraceSink = [](const char* text) { StrCopyN(traced, text, sizeof traced); };
   ReportThreadInfo();
-  TraceCopy = hook;
-  SetStdHandle(STD_ERROR_HANDLE, error);
+  RuntimeState.TraceSink = sink;
   return traced;
 }
 

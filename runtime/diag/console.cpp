@@ -1,4 +1,4 @@
-#include "runtime/text/console.h"
+#include "runtime/diag/console.h"
 
 #include "runtime/memory/memory.h"
 #include "runtime/text/format.h"

@@ -1,4 +1,4 @@
-#include "runtime/diag/exit_callbacks.h"
+#include "runtime/startup/exit_callbacks.h"
 
 #include "runtime/memory/memory.h"
 

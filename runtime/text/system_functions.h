@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "winposix/win32.h"
+
 enum class SystemFunction : uint8_t {
   GetVersionExA,
   GetProcessAffinityMask,
@@ -26,12 +28,21 @@ enum class SystemFunction : uint8_t {
   Count
 };
 
+// The types of those that more than one file calls.
+typedef BOOL(WINAPI* GetProcessAffinityMaskFn)(HANDLE, DWORD_PTR*, DWORD_PTR*);
+typedef BOOL(WINAPI* SetProcessAffinityMaskFn)(HANDLE, DWORD_PTR);
+typedef DWORD_PTR(WINAPI* SetThreadAffinityMaskFn)(HANDLE, DWORD_PTR);
+typedef DWORD(WINAPI* SetSpinCountFn)(LPCRITICAL_SECTION, DWORD);
+
 // The function's address, or null where the system lacks it.
 void (*SystemFunctionAddress(SystemFunction which))();
 
 template <typename Function> Function FindSystemFunction(SystemFunction which) {
   return reinterpret_cast<Function>(SystemFunctionAddress(which));
 }
+
+// GetVersionExA's record; false where the function is missing or fails.
+bool QueryVersionRecord(OSVERSIONINFOA* info);
 
 // The next use of each function looks it up again: for tests that change what the system offers.
 void ForgetSystemFunctions();

@@ -1,5 +1,6 @@
-#include "runtime/platform/system_functions.h"
+#include "runtime/text/system_functions.h"
 
+#include "runtime/text/memory_ops.h"
 #include "runtime/text/scramble.h"
 #include "runtime/text/strings.h"
 #include "winposix/win32.h"
@@ -85,4 +86,14 @@ void (*SystemFunctionAddress(SystemFunction which))() {
 
 void ForgetSystemFunctions() {
   for (bool& entry : looked) __atomic_store_n(&entry, false, __ATOMIC_RELEASE);
+}
+
+typedef BOOL(WINAPI* GetVersionExFn)(OSVERSIONINFOA*);
+
+bool QueryVersionRecord(OSVERSIONINFOA* info) {
+  const auto getVersionEx = FindSystemFunction<GetVersionExFn>(SystemFunction::GetVersionExA);
+  if (getVersionEx == nullptr) return false;
+  ZeroMem(info, sizeof *info);
+  info->dwOSVersionInfoSize = sizeof *info;
+  return getVersionEx(info) != FALSE;
 }
