@@ -132,6 +132,9 @@ struct DeviceControlCall {
 std::vector<DeviceControlCall> RecordedDeviceControls();
 void ClearFileRecords();
 
+// Threads CreateThread started whose routine has not returned yet.
+unsigned LiveThreads();
+
 // Puts every control back to its start value.
 void ResetAll();
 

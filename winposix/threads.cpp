@@ -4,6 +4,7 @@
 // its handle is closed, whichever comes last.
 #include "winposix/internal.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -14,6 +15,9 @@
 #include <unistd.h>
 
 namespace {
+
+// Threads whose routine has not returned; a test waits on it instead of sleeping.
+std::atomic<unsigned> liveThreads{0};
 
 struct ThreadRecord {
   std::mutex lock;
@@ -86,6 +90,7 @@ void* RunThread(void* argument) {
     record->changed.notify_all();
   }
   Drop(record);
+  liveThreads.fetch_sub(1, std::memory_order_release);
   return nullptr;
 }
 
@@ -133,9 +138,11 @@ extern "C" HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize,
   pthread_attr_setstacksize(&attributes, stack);
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
+  liveThreads.fetch_add(1, std::memory_order_relaxed);
   const int error = pthread_create(&thread, &attributes, RunThread, record);
   pthread_attr_destroy(&attributes);
   if (error != 0) {
+    liveThreads.fetch_sub(1, std::memory_order_relaxed);
     delete record;
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -247,4 +254,8 @@ extern "C" PVOID WINAPI NtCurrentTeb(void) {
     block->StackBase = static_cast<char*>(low) + size;
   }
   return block;
+}
+
+unsigned winposix::LiveThreads() {
+  return liveThreads.load(std::memory_order_acquire);
 }
