@@ -6,7 +6,6 @@
 #include "winposix/testctl.h"
 #include "winposix/win32.h"
 
-#include <algorithm>
 #include <cctype>
 #include <mutex>
 #include <set>
@@ -30,12 +29,20 @@ struct Recorded {
   static inline std::vector<MessageBoxCall> boxes;
 };
 
+template <typename T> std::vector<T> Copy(const std::vector<T>& calls) {
+  std::lock_guard<std::mutex> hold(Recorded::lock);
+  return calls;
+}
+inline std::vector<BeepCall> Beeps() {
+  return Copy(Recorded::beeps);
+}
+inline std::vector<MessageBoxCall> Boxes() {
+  return Copy(Recorded::boxes);
+}
+
 inline void RecordUserInterface() {
-  {
-    std::lock_guard<std::mutex> hold(Recorded::lock);
-    Recorded::beeps.clear();
-    Recorded::boxes.clear();
-  }
+  Recorded::beeps.clear();
+  Recorded::boxes.clear();
   winposix::Override(
       "Beep", +[](DWORD frequency, DWORD duration) -> BOOL {
         std::lock_guard<std::mutex> hold(Recorded::lock);
@@ -45,57 +52,39 @@ inline void RecordUserInterface() {
   winposix::Override(
       "MessageBoxA", +[](HWND, LPCSTR text, LPCSTR caption, UINT style) -> int {
         std::lock_guard<std::mutex> hold(Recorded::lock);
-        Recorded::boxes.push_back(
-            {text != nullptr ? text : "", caption != nullptr ? caption : "", style});
+        Recorded::boxes.push_back({text ? text : "", caption ? caption : "", style});
         return 1; // IDOK
       });
 }
 
-inline std::vector<BeepCall> Beeps() {
-  std::lock_guard<std::mutex> hold(Recorded::lock);
-  return Recorded::beeps;
-}
-
-inline std::vector<MessageBoxCall> Boxes() {
-  std::lock_guard<std::mutex> hold(Recorded::lock);
-  return Recorded::boxes;
-}
-
-// Keys are (root, path) with the path in lower case, since Windows compares names without case;
-// a handle is the address of one of the slots, so their count bounds the keys open at once.
+// Keys are (root, path in lower case: Windows compares names without case). A handle is the
+// address of a slot, so their count bounds the keys open at once.
 struct Registry {
   static inline std::set<std::pair<HKEY, std::string>> keys;
   static inline std::set<HKEY> open;
   static inline char slots[64];
 
   static std::string Lower(std::string path) {
-    std::transform(path.begin(), path.end(), path.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return path;
   }
 };
 
-// A registry holding the keys given, and every parent of each ("a\b" holds "a" too).
+// A registry holding the keys given and every parent of each ("a\b" holds "a" too).
 inline void InstallRegistry(const std::vector<std::pair<HKEY, std::string>>& keys) {
   Registry::keys.clear();
   Registry::open.clear();
-  for (const auto& [root, path] : keys) {
-    for (std::string key = Registry::Lower(path); !key.empty();) {
+  for (const auto& [root, path] : keys)
+    for (std::string key = Registry::Lower(path); !key.empty();
+         key.resize(key.find('\\') == std::string::npos ? 0 : key.rfind('\\')))
       Registry::keys.insert({root, key});
-      const size_t cut = key.rfind('\\');
-      key.resize(cut == std::string::npos ? 0 : cut);
-    }
-  }
   winposix::Override(
       "RegOpenKeyExA", +[](HKEY root, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
         *result = nullptr;
         if (Registry::keys.count({root, Registry::Lower(subKey)}) == 0)
           return LONG{ERROR_FILE_NOT_FOUND};
         for (char& slot : Registry::slots)
-          if (Registry::open.insert(reinterpret_cast<HKEY>(&slot)).second) {
-            *result = reinterpret_cast<HKEY>(&slot);
-            return LONG{ERROR_SUCCESS};
-          }
+          if (Registry::open.insert(*result = reinterpret_cast<HKEY>(&slot)).second) return LONG{0};
         return LONG{ERROR_NOT_ENOUGH_MEMORY};
       });
   winposix::Override(
