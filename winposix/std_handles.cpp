@@ -132,16 +132,20 @@ extern "C" BOOL WINAPI SetStdHandle(DWORD which, HANDLE handle) {
   return TRUE;
 }
 
+// The descriptor behind a handle; -1, with ERROR_INVALID_HANDLE set, for none.
+static int DescriptorOf(HANDLE handle) {
+  const int fd = FdFromHandle(handle);
+  if (fd < 0) SetLastError(ERROR_INVALID_HANDLE);
+  return fd;
+}
+
 // A synchronous WriteFile returns only when every byte is written or the write failed, so a
 // short write(2) is continued, never reported as done.
 extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
                                  LPOVERLAPPED) {
   if (written != nullptr) *written = 0;
-  const int fd = FdFromHandle(file);
-  if (fd < 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  const int fd = DescriptorOf(file);
+  if (fd < 0) return FALSE;
   HoldPipeSignal hold;
   const char* bytes = static_cast<const char*>(buffer);
   DWORD done = 0;
@@ -166,11 +170,8 @@ extern "C" BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWO
 extern "C" BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
                                 LPOVERLAPPED) {
   if (read != nullptr) *read = 0;
-  const int fd = FdFromHandle(file);
-  if (fd < 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  const int fd = DescriptorOf(file);
+  if (fd < 0) return FALSE;
   ssize_t n;
   do {
     n = ::read(fd, buffer, count);

@@ -103,6 +103,21 @@ bool TDiskFile::ChooseMapping(uint16_t* mode) {
   return true;
 }
 
+bool TDiskFile::Prepare(uint16_t* mode, char* buffer, int32_t cutError) {
+  FileData* d = Data;
+  d->Mapped = ChooseMapping(mode);
+  d->Mode = *mode;
+  d->Writable = Access(*mode) != kModeRead;
+  const char* name = d->Name != nullptr ? d->Name : "";
+  // A cut name would open or replace another file.
+  if (StrLen(name) >= kNameBufferSize) {
+    LastError = cutError;
+    return false;
+  }
+  StrCopyN(buffer, name, kNameBufferSize);
+  return true;
+}
+
 bool TDiskFile::Open(uint16_t mode) {
   FileData* d = Data;
   if (d == nullptr) {
@@ -110,17 +125,8 @@ bool TDiskFile::Open(uint16_t mode) {
     return false;
   }
   ResetOpenState();
-  d->Mapped = ChooseMapping(&mode);
-  d->Mode = mode;
-  d->Writable = Access(mode) != kModeRead;
-  const char* name = d->Name != nullptr ? d->Name : "";
-  // A cut name would open another file.
-  if (StrLen(name) >= kNameBufferSize) {
-    LastError = kFileNotFound;
-    return false;
-  }
   char buffer[kNameBufferSize];
-  StrCopyN(buffer, name, sizeof buffer);
+  if (!Prepare(&mode, buffer, kFileNotFound)) return false;
   const int32_t result =
       OpenExistingFile(buffer, mode, &d->Handle, buffer, sizeof buffer, &d->Redirected);
   if (result != kFileOk) {
@@ -147,17 +153,8 @@ bool TDiskFile::Create(uint16_t mode) {
   const bool compress = (d->Options & kFileCompress) != 0 || FileSwitchOn(kSwitchCompress);
   if (compress) mode = ReadingToo(mode);
   const bool temporary = (d->Options & kFileTemporary) != 0;
-  d->Mapped = ChooseMapping(&mode);
-  d->Mode = mode;
-  d->Writable = Access(mode) != kModeRead;
-  const char* name = d->Name != nullptr ? d->Name : "";
-  // A cut name would replace another file.
-  if (StrLen(name) >= kNameBufferSize) {
-    LastError = kFileCreateFailed;
-    return false;
-  }
   char buffer[kNameBufferSize];
-  StrCopyN(buffer, name, sizeof buffer);
+  if (!Prepare(&mode, buffer, kFileCreateFailed)) return false;
   const int32_t result =
       CreateNewFile(buffer, &d->Handle, compress, temporary, mode, &d->Redirected);
   if (result != kFileOk) {

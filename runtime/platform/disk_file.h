@@ -101,6 +101,9 @@ private:
   bool ReleaseMapping();
   bool ReadThroughView(uint8_t* buffer, uint32_t count, uint32_t* read);
   bool ReadPlainly(void* buffer, uint32_t count, uint32_t asked, uint32_t* read);
+  // The mapping choice and the name in buffer (kNameBufferSize bytes); cutError when it is
+  // too long to hold.
+  bool Prepare(uint16_t* mode, char* buffer, int32_t cutError);
   // With out the count is delivered; without, a transfer short of wanted fails with shortError.
   bool PlainOutcome(int32_t result, uint32_t done, uint32_t wanted, uint32_t* out,
                     int32_t shortError);
