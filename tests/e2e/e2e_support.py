@@ -2,15 +2,7 @@
 (cmake/wine-run: Wine, with its own console, processes and files; winrun: the 32-bit runner on
 the host's Linux layer), sets EXE, RUNNER, WINE and PE32 (a 32-bit image) here and in the script,
 and ends with 'N passed, N failed, N skipped', where a failed subtest stands for its test."""
-import argparse
-import contextlib
-import fcntl
-import os
-import subprocess
-import sys
-import termios
-import time
-import unittest
+import argparse, contextlib, fcntl, os, subprocess, sys, termios, time, unittest
 
 EXE, RUNNER, WINE, PE32 = None, [], False, False
 PROMPT = b"Press ^C to stop CPU stress test...\r\n"
@@ -20,8 +12,8 @@ USAGE_TAIL = b" [-Affinity:<n>] [-v]]\r\n"
 
 def environment(glob_sys_args=None, **extra):
     """This process's environment without the program's variables, with the given ones."""
-    env = {k: v for k, v in os.environ.items() if k not in ("_GlobSysArgs_", "_Heap_Mgr_")}
-    return {**env, **({"_GlobSysArgs_": glob_sys_args} if glob_sys_args else {}), **extra}
+    return {k: v for k, v in {**os.environ, "_GlobSysArgs_": glob_sys_args, "_Heap_Mgr_": None,
+                              **extra}.items() if v is not None}
 
 
 def start(*args, exe=None, command=None, env=None, stdin="null", stdout="pipe", stderr="pipe",

@@ -1,18 +1,8 @@
 #!/usr/bin/env python3
-"""The launcher, CvLaunch.exe: one instance per processor, each pinned to its own, a status per
-interval with each one's share of its processor, an end for all (a set time, SIGINT) or for one
-(a refused mask). And the key wait at a real terminal (a pseudo-terminal that becomes the
-program's controlling terminal): asked for, or after a failed run started by the launcher."""
-import contextlib
-import os
-import re
-import shutil
-import signal
-import sys
-import tempfile
-import termios
-import time
-import unittest
+"""The launcher, CvLaunch.exe: one instance pinned to each processor, a status per interval with
+each one's share, an end for all (a set time, SIGINT) or one (a refused mask). And the key wait at
+a real terminal (a pseudo-terminal as the controlling one): asked for, or after a failed run."""
+import contextlib, os, re, shutil, signal, sys, tempfile, termios, time, unittest
 
 from e2e_support import (environment, gone, lines, read_until, reaped, run, run_tests, start,
                          still_running)

@@ -2,36 +2,19 @@
 """The runtime's start-up and exit in whole runs: arguments and runtime options from the command
 line and from "_GlobSysArgs_", the argument limit, the start delay, self-deletion, and the copy
 files, appended run after run and by several processes at once."""
-import os
-import pathlib
-import re
-import shutil
-import sys
-import tempfile
-import time
-import unittest
+import os, pathlib, re, shutil, sys, tempfile, time, unittest
 
 from e2e_support import environment, is_program_path, lines, reaped, run, run_tests, start
 
 
 class Startup(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="calvisto_startup_")
-
-    def tearDown(self):
-        shutil.rmtree(self.dir)
+        folder = tempfile.TemporaryDirectory(prefix="calvisto_startup_")
+        self.addCleanup(folder.cleanup)
+        self.dir = folder.name
 
     def read(self, name):
         return pathlib.Path(self.dir, name).read_bytes()
-
-    def test_argument_dump(self):
-        rc, out, err = run("-~ArgDump", "a", "-~NoMain", "b c", "", 'a"b c"d', 'x\\" y\\',
-                           "-~V:x:y", env=environment("-~Env"))
-        self.assertEqual((rc, out), (0, b""))
-        shown = lines(err)
-        self.assertTrue(is_program_path(shown[0]), shown)
-        self.assertEqual(shown[1:], ["a", "b c", "", 'a"b c"d', 'x\\" y\\', "===", "-~ArgDump",
-                                     "-~NoMain", "-~V:x:y", "-~Env"])
 
     def test_cache_switch_from_the_variable(self):
         # Off from the variable as from the command line, before the program runs: the pool's
@@ -52,39 +35,43 @@ class Startup(unittest.TestCase):
         self.assertGreaterEqual(time.monotonic() - began, 0.95)
 
     def test_self_delete(self):
-        copy = os.path.join(self.dir, os.path.basename(EXE))
-        shutil.copy2(EXE, copy)
+        copy = shutil.copy2(EXE, self.dir)
         self.assertEqual(run("-~NoMain", "-~SelfDelete", exe=copy), (0, b"", b""))
         # Windows refuses to delete a running image; the exit goes on all the same.
         self.assertTrue(WINE or not os.path.exists(copy))
 
-    def test_copies_append_what_the_console_shows(self):
+    def test_arguments_and_copies_of_what_the_console_shows(self):
         plain = run("-x", cwd=self.dir)
         self.assertEqual(plain[0], 9)
         self.assertEqual(plain[1].replace(b"\r\n", b"").count(b"\n"), 0, "every line ends in CR LF")
         pathlib.Path(self.dir, "out.txt").write_bytes(b"kept\r\n")
-        # The warning about too many arguments comes before the options are in their list.
-        args = ["-x", "-~ErrCopy:err.txt", "-~OutCopy:out.txt", "-~ArgDump", "-~ExitCode",
-                "-~MemReport", *(f"a{i}" for i in range(300))]
+        # Quoting as the command line splits it; options go to their own list, those of the
+        # variable last. The warning about too many arguments comes before the options are in
+        # their list.
+        quoted = ["b c", 'a"b c"d', 'x\\" y\\']
+        options = ["-~ErrCopy:err.txt", "-~OutCopy:out.txt", "-~ArgDump", "-~ExitCode",
+                   "-~MemReport"]
+        args = ["-x", options[0], *quoted, *options[1:], *(f"a{i}" for i in range(300))]
         errs = []
         for _ in range(2):
-            rc, got, err = run(*args, cwd=self.dir)
+            rc, got, err = run(*args, cwd=self.dir, env=environment("-~Env"))
             self.assertEqual((rc, got), plain[:2])
             shown = lines(err)
             self.assertEqual(shown.count("WARNING: Too many arguments!"), 1)
             self.assertEqual(shown[0], "WARNING: Too many arguments!")
-            # 256 slots: the program, "-x", the five options and 249 more.
+            # 256 slots: the program, "-x", the five options, three quoted and 246 more.
             self.assertTrue(is_program_path(shown[1]), shown[1])
-            self.assertEqual(shown[2:shown.index("===")], ["-x", *(f"a{i}" for i in range(249))])
+            self.assertEqual(shown[2:shown.index("===")],
+                             ["-x", *quoted, *(f"a{i}" for i in range(246))])
+            self.assertEqual(shown[shown.index("==="):][:7], ["===", *options, "-~Env"])
             self.assertIn(b"Unknown command-line argument: '-x'\r\n", err)
-            self.assertIn(b"===\r\n-~ErrCopy:err.txt\r\n", err)  # trace lines of the dump
             self.assertIn(b"\r\nCU:", err)  # the pool's report, after the lists are released
             errs.append(err)
         self.assertEqual(self.read("out.txt"), b"kept\r\n" + plain[1] * 2)
         self.assertEqual(self.read("err.txt"), errs[0] + errs[1])
         # Option lookups are shown but not copied.
         os.remove(os.path.join(self.dir, "err.txt"))
-        rc, got, traced = run(*args[:6], "-~SysArgDbg", cwd=self.dir)
+        rc, got, traced = run(*args[:2], *options[1:], "-~SysArgDbg", cwd=self.dir)
         self.assertIn(b"Checking: -~ErrCopy\r\n", traced)
         self.assertEqual(self.read("err.txt"), re.sub(rb"Checking: -~[^\r]*\r\n", b"", traced))
 

@@ -1,24 +1,11 @@
 #!/usr/bin/env python3
-"""Fails unless every --present text occurs in the file and no --absent text does."""
-import argparse
+"""check_absent.py FILE [--present TEXT | --absent TEXT]...: fails unless every present text
+occurs in the file and no absent text does."""
 import sys
 
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("file")
-    parser.add_argument("--present", action="append", default=[])
-    parser.add_argument("--absent", action="append", default=[])
-    args = parser.parse_args()
-    data = open(args.file, "rb").read()
-    bad = [f"missing: {t}" for t in args.present if t.encode() not in data]
-    bad += [f"in plain sight: {t}" for t in args.absent if t.encode() in data]
-    for line in bad:
-        print(f"{args.file}: {line}")
-    if not bad:
-        print(f"{args.file}: {len(args.present)} found, {len(args.absent)} hidden")
-    return 1 if bad else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+data, pairs = open(sys.argv[1], "rb").read(), list(zip(sys.argv[2::2], sys.argv[3::2]))
+bad = [f"missing: {t}" for how, t in pairs if how == "--present" and t.encode() not in data]
+bad += [f"in plain sight: {t}" for how, t in pairs if how == "--absent" and t.encode() in data]
+assert all(how in ("--present", "--absent") for how, _ in pairs), pairs
+print("\n".join(f"{sys.argv[1]}: {line}" for line in bad) or f"{sys.argv[1]}: {len(pairs)} checked")
+sys.exit(1 if bad else 0)

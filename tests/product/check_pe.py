@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""Checks a built calvisto.exe without running it.
-
-The 32-bit product must be a console PE for subsystem version 4.0 that imports only functions
-both Windows 95 and NT 4.0 export from kernel32, user32 and advapi32 (allowed_imports.txt); it
-must hold the power loop byte for byte at its place in a 64-byte line, and no SSE or newer
-instruction but in the loop and the SSE probe: Windows 95 does not enable SSE state, and the
-start-up must run on any processor. The x86-64 build is checked for the loop only, the launcher
-(--launcher) as the product without a loop. Symbols come from the linker map. Exits 1 with every
-failure listed."""
+"""Checks a built calvisto.exe without running it: a console PE for subsystem 4.0 importing only
+what Windows 95 and NT 4.0 both export, the power loop byte for byte at its place in a 64-byte
+line, and no SSE or newer instruction outside the loop and the SSE probe (Windows 95 does not
+enable SSE state; the start-up runs on any processor). x64: the loop only; --launcher: no loop."""
 import argparse
 import os
 import re
@@ -32,13 +27,6 @@ PREFIXES = {"lock", "rep", "repz", "repnz", "repe", "repne", "data16", "addr32",
 INSTRUCTION = re.compile(r"^\s*([0-9a-f]+):\t([0-9a-f ]+?)\s*(?:\t(.*))?$")
 
 
-def is_named(name, wanted):
-    """True for the plain, underscored, C++-mangled (possibly namespaced) or demangled name."""
-    if name.lstrip("_") == wanted or name.split("(", 1)[0] == wanted:
-        return True
-    return name.lstrip("_").startswith("Z") and f"{len(wanted)}{wanted}" in name
-
-
 class Image:
     """The parts of a PE file the checks need, read straight from its headers."""
 
@@ -54,16 +42,16 @@ class Image:
         self.wide = self.magic == 0x20B
         self.image_base = struct.unpack_from("<Q" if self.wide else "<I", d,
                                              opt + (24 if self.wide else 28))[0]
-        directories = opt + (112 if self.wide else 96)
         self.subsystem_version = struct.unpack_from("<HH", d, opt + 48)
         self.subsystem = struct.unpack_from("<H", d, opt + 68)[0]
+        directories = opt + (112 if self.wide else 96)
         count = struct.unpack_from("<I", d, directories - 4)[0]
         self.directories = [struct.unpack_from("<II", d, directories + 8 * i) for i in range(count)]
         table = opt + struct.unpack_from("<H", d, pe + 20)[0]
         self.sections = [struct.unpack_from("<8xIIII", d, table + 40 * i) for i in range(sections)]
 
     def offset(self, rva):
-        for vsize, start, raw_size, raw_offset in self.sections:
+        for _, start, raw_size, raw_offset in self.sections:
             if start <= rva < start + raw_size:
                 return raw_offset + rva - start
         raise ValueError(f"RVA {rva:#x} is not backed by the file")
@@ -74,8 +62,7 @@ class Image:
 
     def imports(self):
         """(dll, function) pairs; an import by ordinal is given as '#<ordinal>'."""
-        rva = self.directories[1][0] if len(self.directories) > 1 else 0
-        found = []
+        rva, found = self.directories[1][0] if len(self.directories) > 1 else 0, []
         size, top = (8, 1 << 63) if self.wide else (4, 1 << 31)
         while rva:
             lookup, _, _, name, first = struct.unpack_from("<IIIII", self.data, self.offset(rva))
@@ -83,18 +70,16 @@ class Image:
                 break
             thunk = lookup or first
             while entry := int.from_bytes(self.data[self.offset(thunk):][:size], "little"):
-                function = f"#{entry & 0xFFFF}" if entry & top else self.text((entry & 0x7FFFFFFF) + 2)
-                found.append((self.text(name), function))
+                found.append((self.text(name), f"#{entry & 0xFFFF}" if entry & top else
+                              self.text((entry & 0x7FFFFFFF) + 2)))
                 thunk += size
             rva += 20
         return found
 
     def section_end(self, address):
         rva = address - self.image_base
-        for vsize, start, _, _ in self.sections:
-            if start <= rva < start + vsize:
-                return self.image_base + start + vsize
-        return address
+        return next((self.image_base + start + vsize for vsize, start, _, _ in self.sections
+                     if start <= rva < start + vsize), address)
 
 
 def map_symbols(path):
@@ -106,70 +91,61 @@ def map_symbols(path):
     with open(path, encoding="latin-1") as f:
         for line in f:
             if m := symbol.match(line):
-                symbols.setdefault(m.group(2), int(m.group(1), 16))
-            elif (m := section.match(line)) and int(m.group(2), 16):
-                start = int(m.group(1), 16)
-                bounds += [start, start + int(m.group(2), 16)]
+                symbols.setdefault(m[2], int(m[1], 16))
+            elif (m := section.match(line)) and int(m[2], 16):
+                bounds += [int(m[1], 16), int(m[1], 16) + int(m[2], 16)]
     return symbols, bounds
 
 
 def disassemble(objdump, exe, start=None, stop=None):
     """[(address, bytes, text)] of the executable sections, or of [start, stop)."""
     cmd = [objdump, "-d", "-M", "intel", "--insn-width=16", exe]
-    if start is not None:
-        cmd += [f"--start-address={start:#x}", f"--stop-address={stop:#x}"]
+    cmd += [] if start is None else [f"--start-address={start:#x}", f"--stop-address={stop:#x}"]
     out = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
-    return [(int(m.group(1), 16), bytes.fromhex(m.group(2).replace(" ", "")),
-             (m.group(3) or "").strip()) for m in map(INSTRUCTION.match, out.splitlines()) if m]
+    return [(int(m[1], 16), bytes.fromhex(m[2].replace(" ", "")), (m[3] or "").strip())
+            for m in map(INSTRUCTION.match, out.splitlines()) if m]
 
 
 def mnemonic(text):
-    words = text.split()
-    while words and words[0] in PREFIXES:
-        words.pop(0)
-    return words[0] if words else ""
+    return next((word for word in text.split() if word not in PREFIXES), "")
 
 
 def find(symbols, wanted):
-    return sorted({address for name, address in symbols.items() if is_named(name, wanted)})
+    """Addresses of the plain, underscored, C++-mangled (maybe namespaced) or demangled name."""
+    mangled = f"{len(wanted)}{wanted}"
+    return sorted({a for n, a in symbols.items() if wanted in (n.lstrip("_"), n.split("(", 1)[0])
+                   or n.lstrip("_").startswith("Z") and mangled in n})
 
 
 def check_kernel(objdump, exe, kernel, errors):
-    """Checks the entry sequence and the loop; returns (loop start, listing of the loop)."""
+    """Checks the entry sequence and the loop; returns where the loop starts."""
     listing = disassemble(objdump, exe, kernel, kernel + 256)
     if not listing or listing[0][0] != kernel:
-        errors.append(f"no instruction at StressKernel ({kernel:#x})")
-        return None, []
+        return errors.append(f"no instruction at StressKernel ({kernel:#x})")
     jump = next((i for i, (address, raw, _) in enumerate(listing)
                  if address - kernel <= 96 and raw[:1] == b"\xeb" and len(raw) == 2), None)
     if jump is None:
-        errors.append("StressKernel: no short jump to the loop in its entry sequence")
-        return None, []
+        return errors.append("StressKernel: no short jump to the loop in its entry sequence")
     entry = [text for _, _, text in listing[:jump]]
     names = [mnemonic(t) for t in entry]
-    for text, name in zip(entry, names):
-        if name.startswith("j") or name in ("call", "ret", "loop"):
-            errors.append(f"StressKernel: branch in the entry sequence: {text}")
+    errors += [f"StressKernel: branch in the entry sequence: {text}" for text, name in
+               zip(entry, names) if name.startswith("j") or name in ("call", "ret", "loop")]
     it = iter(names)
-    if not all(n in it for n in ["movaps", "movaps", "movaps", "cpuid", "rdtsc", "push", "push",
-                                 "cpuid"]):
+    if not all(n in it for n in ["movaps"] * 3 + ["cpuid", "rdtsc", "push", "push", "cpuid"]):
         errors.append("StressKernel: the entry sequence lacks the three movaps loads, cpuid, "
                       f"rdtsc with its two pushes and cpuid: {'; '.join(entry)}")
-    else:
-        after = [re.sub(r"\s+", " ", t) for t in entry[names.index("rdtsc") + 1:][:2]]
-        if after not in (["push eax", "push edx"], ["push rax", "push rdx"]):
-            errors.append(f"StressKernel: rdtsc is not followed by its two pushes: {after}")
+    elif (after := [re.sub(r"\s+", " ", t) for t in entry[names.index("rdtsc") + 1:][:2]]) \
+            not in (["push eax", "push edx"], ["push rax", "push rdx"]):
+        errors.append(f"StressKernel: rdtsc is not followed by its two pushes: {after}")
     address, raw, _ = listing[jump]
     loop_start = address + 2 + len(LEA_FILLER)
-    following = listing[jump + 1] if jump + 1 < len(listing) else (0, b"")
-    if following[:2] != (address + 2, LEA_FILLER):
+    if (listing + [(0, b"")])[jump + 1][:2] != (address + 2, LEA_FILLER):
         errors.append(f"StressKernel: the jump at {address:#x} is not followed by the 7-byte "
                       f"filler {LEA_FILLER.hex(' ')}")
     if address + 2 + struct.unpack("<b", raw[1:2])[0] != loop_start:
         errors.append(f"StressKernel: the entry does not jump to the loop at {loop_start:#x}")
-    loop = [ins for ins in listing if loop_start <= ins[0] < loop_start + len(LOOP)]
-    got = b"".join(raw for _, raw, _ in loop)
-    if got != LOOP:
+    loop = [raw for at, raw, _ in listing if loop_start <= at < loop_start + len(LOOP)]
+    if (got := b"".join(loop)) != LOOP:
         at = next((i for i, (a, b) in enumerate(zip(got, LOOP)) if a != b), min(len(got), 114))
         errors.append(f"the power loop differs from its table at loop byte {at} "
                       f"({loop_start + at:#x}): expected {LOOP[at:at + 4].hex(' ')}, "
@@ -179,7 +155,7 @@ def check_kernel(objdump, exe, kernel, errors):
     elif loop_start % 64 != LOOP_LINE_OFFSET:
         errors.append(f"the power loop starts at {loop_start:#x}, {loop_start % 64} bytes into "
                       f"its 64-byte line instead of {LOOP_LINE_OFFSET}")
-    return loop_start, loop
+    return loop_start
 
 
 def check_pure_virtual(objdump, exe, symbols, errors):
@@ -187,13 +163,12 @@ def check_pure_virtual(objdump, exe, symbols, errors):
     runtime's handler, which writes its line and ends the process with code 13."""
     slots, handlers = find(symbols, "cxa_pure_virtual"), find(symbols, "PureVirtualCalled")
     if len(slots) != 1 or len(handlers) != 1:
-        errors.append(f"__cxa_pure_virtual: {len(slots)} definitions, PureVirtualCalled: "
-                      f"{len(handlers)}; one of each expected")
-        return
+        return errors.append(f"__cxa_pure_virtual: {len(slots)} definitions, PureVirtualCalled: "
+                             f"{len(handlers)}; one of each expected")
     targets = []
     for _, _, text in disassemble(objdump, exe, slots[0], slots[0] + 32):
         if m := re.match(r"(?:call|jmp)\s+(?:0x)?([0-9a-f]+)\b", text):
-            targets.append(int(m.group(1), 16))
+            targets.append(int(m[1], 16))
         if mnemonic(text) in ("ret", "jmp"):
             break
     if handlers[0] not in targets:
@@ -203,10 +178,8 @@ def check_pure_virtual(objdump, exe, symbols, errors):
 
 def check_imports(image, errors):
     with open(os.path.join(HERE, "allowed_imports.txt")) as f:
-        allowed = {w[1]: w[0].lower() for line in f
-                   if len(w := line.split("#", 1)[0].split()) == 2}
-    imports = image.imports()
-    if not imports:
+        allowed = {w[1]: w[0].lower() for line in f if len(w := line.split("#", 1)[0].split()) == 2}
+    if not (imports := image.imports()):
         errors.append("no imports found (ExitProcess at least is expected)")
     for dll, function in imports:
         if dll.lower() not in ALLOWED_DLLS:
@@ -216,19 +189,15 @@ def check_imports(image, errors):
                           "(functions both Windows 95 and NT 4.0 export, with their DLL)")
     if len(image.directories) > 13 and image.directories[13][0]:
         errors.append("the image has delay-loaded imports; newer functions are looked up by name")
-    return imports
 
 
 def check_instruction_set(objdump, exe, exempt, symbols, errors):
     """Reports SSE and newer instructions outside the exempt address ranges."""
     named = sorted((address, name) for name, address in symbols.items())
-    bad = []
-    for address, _, text in disassemble(objdump, exe):
-        if any(start <= address < end for start, end in exempt):
-            continue
-        if VECTOR_REGISTER.search(text) or mnemonic(text) in NEWER_MNEMONICS:
-            owner = ([name for start, name in named if start <= address] or ["?"])[-1]
-            bad.append(f"  {address:#x} <{owner}>: {text}")
+    bad = [f"  {address:#x} <{([n for at, n in named if at <= address] or ['?'])[-1]}>: {text}"
+           for address, _, text in disassemble(objdump, exe)
+           if not any(start <= address < end for start, end in exempt)
+           and (VECTOR_REGISTER.search(text) or mnemonic(text) in NEWER_MNEMONICS)]
     if bad:
         errors.append(f"{len(bad)} SSE or newer instruction(s) outside the power loop and the "
                       "SSE probe:\n" + "\n".join(bad[:40]))
@@ -236,52 +205,43 @@ def check_instruction_set(objdump, exe, exempt, symbols, errors):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--objdump", required=True)
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--map", required=True, help="the GNU ld map file of the link")
+    for name in ("--objdump", "--exe", "--map"):
+        parser.add_argument(name, required=True)
     parser.add_argument("--arch", choices=("x86", "x64"), default="x86")
     parser.add_argument("--launcher", action="store_true", help="a program without the loop")
     args = parser.parse_args()
-
-    errors = []
     try:
         image = Image(args.exe)
     except (OSError, ValueError, struct.error) as e:
         print(f"{args.exe}: {e}")
         return 1
     machine, magic = {"x86": (0x14C, 0x10B), "x64": (0x8664, 0x20B)}[args.arch]
-    if (image.machine, image.magic) != (machine, magic):
-        errors.append(f"not an {args.arch} PE (machine {image.machine:#x}, magic {image.magic:#x})")
-    if image.subsystem != 3:
-        errors.append(f"subsystem {image.subsystem}, not the console (3)")
-    if args.arch == "x86" and image.subsystem_version != (4, 0):
-        errors.append("subsystem version %d.%d, not 4.0" % image.subsystem_version)
-
+    errors = [text for bad, text in [
+        ((image.machine, image.magic) != (machine, magic),
+         f"not an {args.arch} PE (machine {image.machine:#x}, magic {image.magic:#x})"),
+        (image.subsystem != 3, f"subsystem {image.subsystem}, not the console (3)"),
+        (args.arch == "x86" and image.subsystem_version != (4, 0),
+         "subsystem version %d.%d, not 4.0" % image.subsystem_version)] if bad]
     symbols, bounds = map_symbols(args.map)
-    kernel, loop_start, loop = None, None, []
+    kernel, loop_start = None, None
     if not args.launcher:
-        kernels = find(symbols, "StressKernel")
-        if len(kernels) != 1:
+        if len(kernels := find(symbols, "StressKernel")) != 1:
             print(f"{args.exe}: FAILED\nStressKernel: {len(kernels)} definitions in {args.map}")
             return 1
         kernel = kernels[0]
-        loop_start, loop = check_kernel(args.objdump, args.exe, kernel, errors)
+        loop_start = check_kernel(args.objdump, args.exe, kernel, errors)
     check_pure_virtual(args.objdump, args.exe, symbols, errors)
     if args.arch == "x86":
         check_imports(image, errors)
         exempt = [] if kernel is None else [(kernel, (loop_start or kernel) + len(LOOP))]
         boundaries = sorted(set(symbols.values()) | set(bounds))
-        for probe in find(symbols, "ProbeSSE"):
-            end = min([b for b in boundaries if b > probe] + [image.section_end(probe)])
-            exempt.append((probe, end))
+        exempt += [(probe, min([b for b in boundaries if b > probe] + [image.section_end(probe)]))
+                   for probe in find(symbols, "ProbeSSE")]
         check_instruction_set(args.objdump, args.exe, exempt, symbols, errors)
-
     if errors:
         print(f"{args.exe}: FAILED\n" + "\n".join(errors))
         return 1
     print(f"{args.exe}: {len(image.data)} bytes, {args.arch}, all checks passed")
-    for address, raw, text in loop:
-        print(f"  {address:8x}:  {raw.hex(' '):24} {text}")
     return 0
 
 

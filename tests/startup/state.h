@@ -4,12 +4,10 @@
 #include "runtime/memory/memory.h"
 #include "runtime/startup/runtime_state.h"
 #include "runtime/startup/startup.h"
-#include "winposix/win32.h"
+#include "runtime/text/scramble.h"
+#include "tests/support/std_capture.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
+using Names = std::vector<std::string>;
 
 class StartupTest : public ::testing::Test {
 protected:
@@ -17,10 +15,11 @@ protected:
     InitMem();
     ConnectSinks();
     RuntimeState.ModuleBase = GetModuleHandleA(nullptr); // a console program: lines on stderr
-    Reset();
   }
   void TearDown() override {
     Reset();
+    RuntimeState.ProcessorClass = 0;
+    OsVersion = savedVersion_;
     SetEnvironmentVariableA("_GlobSysArgs_", nullptr);
   }
   static void Reset() {
@@ -34,7 +33,19 @@ protected:
     for (const std::string& o : options)
       RuntimeState.OptionList[RuntimeState.OptionCount++] = DupString(o.c_str());
   }
-  static std::vector<std::string> List(char** slots, uint32_t count) {
-    return {slots, slots + count};
+  static Names List(char** slots, uint32_t n) { return {slots, slots + n}; }
+  template <size_t N> static std::string Opt(const ScrambledName<N>& name, const char* value = {}) {
+    return "-~" + std::string(PlainName(name)) + (value ? std::string(":") + value : "");
   }
+  // All that a step writes to standard error.
+  static std::string Output(void (*step)()) {
+    Capture capture(STD_ERROR_HANDLE);
+    step();
+    std::string all;
+    for (const std::string& write : capture.Finish()) all += write;
+    return all;
+  }
+
+private:
+  OsVersionRecord savedVersion_ = OsVersion;
 };

@@ -8,11 +8,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-// Guest code, 32-bit, in this executable's low text.
-//   GuestCall(stub, count, args...): pushes count arguments, calls the stub, and leaves in
-//   guestLeft how many bytes of them the callee did not take off the stack.
-//   GuestBare(): ud2 with no frame. Faults under a frame, resumed by its handler, are the 32-bit
-//   fault guard's (tests/width32, run through the runner).
+// Guest code, 32-bit, in this executable's low text. GuestCall(stub, count, args...) pushes the
+// arguments, calls the stub and leaves in guestLeft the bytes of them the callee did not take off
+// the stack. GuestBare is ud2 with no frame (faults under a frame are tests/width32's).
 extern "C" uint32_t guestLeft;
 uint32_t guestLeft;
 extern "C" char GuestCall[], GuestBare[];
@@ -59,12 +57,10 @@ protected:
     winrun::CatchFaults();
   }
 
-  static uint32_t Guest(const char* code, std::initializer_list<uint32_t> args) {
-    const std::vector<uint32_t> slots(args);
-    return Call32(winrun::Address(code), slots.data(), static_cast<uint32_t>(slots.size()),
+  static uint32_t Guest(const char* code, const std::vector<uint32_t>& args) {
+    return Call32(winrun::Address(code), args.data(), static_cast<uint32_t>(args.size()),
                   thread.Block(), thread.stackTop);
   }
-
   static uint32_t Stub(const char* module, const char* name) {
     return winrun::StubFor(GetModuleHandleA(module), name);
   }
@@ -75,40 +71,27 @@ char text[64];
 uint32_t words[13];
 
 TEST_F(WinrunTest, StubsConvertArgumentsAndKeepTheCallingConvention) {
-  struct Row {
-    const char* name;
-    std::vector<uint32_t> args;
-    uint32_t result, left;
-  };
-  const uint32_t format = winrun::Address("%d|%s|%u");
-  const uint32_t letters = winrun::Address("ab");
-  const Row rows[] = {
+  const uint32_t format = winrun::Address("%d|%s|%u"), letters = winrun::Address("ab");
+  const auto at = [](const void* p) { return winrun::Address(p); };
+  // Function, arguments, result (0: not checked) and bytes left on the stack.
+  const std::tuple<const char*, std::vector<uint32_t>, uint32_t, uint32_t> rows[] = {
       {"GetCurrentProcessId", {}, static_cast<uint32_t>(getpid()), 0},
       {"SetLastError", {1234}, 0, 0},
       {"GetLastError", {}, 1234, 0},
-      // cdecl: the arguments stay for the caller.
-      {"wsprintfA", {winrun::Address(text), format, 0xFFFFFFFB, letters, 7}, 7, 20},
+      {"wsprintfA", {at(text), format, 0xFFFFFFFB, letters, 7}, 7, 20}, // cdecl: the caller's
       // Pointer-sized results written through pointers land in 32-bit slots.
-      {"GetProcessAffinityMask",
-       {0xFFFFFFFF, winrun::Address(&words[0]), winrun::Address(&words[2])},
-       1,
-       0},
-      {"GetSystemInfo", {winrun::Address(&words[3])}, 0, 0},
-  };
+      {"GetProcessAffinityMask", {0xFFFFFFFF, at(&words[0]), at(&words[2])}, 1, 0},
+      {"GetSystemInfo", {at(&words[3])}, 0, 0}};
   std::fill(std::begin(words), std::end(words), 0xA5A5A5A5);
-  for (const Row& row : rows) {
-    std::vector<uint32_t> call = {Stub("kernel32", row.name) != 0 ? Stub("kernel32", row.name)
-                                                                  : Stub("user32", row.name),
-                                  static_cast<uint32_t>(row.args.size())};
-    call.insert(call.end(), row.args.begin(), row.args.end());
-    ASSERT_NE(call[0], 0u) << row.name;
-    const uint32_t result =
-        Call32(winrun::Address(GuestCall), call.data(), static_cast<uint32_t>(call.size()),
-               thread.Block(), thread.stackTop);
-    if (row.result != 0) {
-      EXPECT_EQ(result, row.result) << row.name;
-    }
-    EXPECT_EQ(guestLeft, row.left) << row.name;
+  for (const auto& [name, args, result, left] : rows) {
+    uint32_t stub = Stub("kernel32", name); // a failed look-up would set the last error
+    if (stub == 0) stub = Stub("user32", name);
+    ASSERT_NE(stub, 0u) << name;
+    std::vector<uint32_t> call = {stub, static_cast<uint32_t>(args.size())};
+    call.insert(call.end(), args.begin(), args.end());
+    const uint32_t got = Guest(GuestCall, call);
+    EXPECT_EQ(result != 0 ? got : 0, result) << name;
+    EXPECT_EQ(guestLeft, left) << name;
   }
   EXPECT_STREQ(text, "-5|ab|7");
   EXPECT_NE(words[0], 0u);
@@ -129,20 +112,11 @@ TEST_F(WinrunTest, AFaultWithoutAFrameEndsTheProcessWithItsCode) {
 }
 
 TEST(WinrunWidths, ValuesWidenAndNarrow) {
-  struct Row {
-    uint32_t slot;
-    uint64_t wide;
-  } const rows[] = {
-      {0, 0},
-      {0x7FFEFFFF, 0x7FFEFFFF},
-      {0xFFFEFFFF, 0xFFFEFFFF},
-      {0xFFFFFFFF, ~0ull},
-      {0xFFFFFFFE, ~1ull},
-      {0xFFFF0000, 0xFFFFFFFFFFFF0000ull},
-  };
-  for (const Row& row : rows) {
-    EXPECT_EQ(winrun::Widen(row.slot), row.wide) << row.slot;
-    EXPECT_EQ(winrun::Narrow(row.wide), row.slot) << row.slot;
+  const uint32_t slots[] = {0, 0x7FFEFFFF, 0xFFFEFFFF, 0xFFFFFFFF, 0xFFFFFFFE, 0xFFFF0000};
+  const uint64_t wide[] = {0, 0x7FFEFFFF, 0xFFFEFFFF, ~0ull, ~1ull, 0xFFFFFFFFFFFF0000ull};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(winrun::Widen(slots[i]), wide[i]) << slots[i];
+    EXPECT_EQ(winrun::Narrow(wide[i]), slots[i]) << slots[i];
   }
   EXPECT_EQ(winrun::FromSlot<LONG>(0xFFFFFFFF), -1);
   EXPECT_EQ(winrun::FromSlot<SIZE_T>(0xFFFFFFFF), 0xFFFFFFFFu);

@@ -1,9 +1,7 @@
 // The register side of the fault guard, in assembly so that the values held in the
 // callee-saved registers across the guard are known exactly.
-
         .text
-// void WreckAndFault(void* context)
-        .globl _WreckAndFault
+        .globl  _WreckAndFault, _GuardKeepsRegisters
 _WreckAndFault:
         mov     $0x0BAD0001, %ebx
         mov     $0x0BAD0002, %esi
@@ -12,14 +10,9 @@ _WreckAndFault:
         sub     $256, %esp
         ud2
 
-// uint32_t GuardKeepsRegisters(GuardFunction guard, uint32_t* seen)
-        .globl _GuardKeepsRegisters
+// uint32_t GuardKeepsRegisters(GuardFunction guard): guard(WreckAndFault, 0)
 _GuardKeepsRegisters:
-        push    %ebp
-        push    %ebx
-        push    %esi
-        push    %edi
-        // 16: return, 20: guard, 24: seen
+        pusha                           // 36: guard
         mov     $0x600DB001, %ebx
         mov     $0x600DB002, %esi
         mov     $0x600DB003, %edi
@@ -27,26 +20,25 @@ _GuardKeepsRegisters:
         mov     %esp, stackBefore
         push    $0
         push    $_WreckAndFault
-        call    *28(%esp)
+        call    *44(%esp)
         add     $8, %esp
-        // The guard's result, or-ed with how far the stack pointer moved.
+        // The guard's result, the stack pointer's move and the registers' changes, or-ed
+        // together as popa's eax.
         movzbl  %al, %eax
         mov     %esp, %ecx
         mov     stackBefore, %esp
         sub     %esp, %ecx
         or      %ecx, %eax
-        mov     24(%esp), %edx
-        mov     %ebx, (%edx)
-        mov     %esi, 4(%edx)
-        mov     %edi, 8(%edx)
-        mov     %ebp, 12(%edx)
-        pop     %edi
-        pop     %esi
-        pop     %ebx
-        pop     %ebp
+        xor     $0x600DB001, %ebx
+        or      %ebx, %eax
+        xor     $0x600DB002, %esi
+        or      %esi, %eax
+        xor     $0x600DB003, %edi
+        or      %edi, %eax
+        xor     $0x600DB004, %ebp
+        or      %ebp, %eax
+        mov     %eax, 28(%esp)
+        popa
         ret
 
-        .bss
-        .p2align 2
-stackBefore:
-        .space  4
+        .lcomm  stackBefore, 4
