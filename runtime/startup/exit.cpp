@@ -19,8 +19,6 @@ namespace {
 
 constexpr uint32_t kShortLineSize = 80;
 constexpr uint32_t kStampSize = 40;
-constexpr uint32_t kLineSize = 256;
-constexpr uint32_t kNumberSize = 12;
 
 enum KeyWaitBits : uint8_t {
   kWaitNever = 1,
