@@ -166,6 +166,13 @@ void* NativeProcessList(SystemQueryFunction query) {
   return nullptr;
 }
 
+// The record behind this one in the list; null after the last.
+const NativeProcessRecord* NextRecord(const NativeProcessRecord* record) {
+  if (record->NextEntryOffset == 0) return nullptr;
+  return reinterpret_cast<const NativeProcessRecord*>(reinterpret_cast<const char*>(record) +
+                                                      record->NextEntryOffset);
+}
+
 bool IsLauncherNamed(const NativeProcessRecord& record, const char* launcherName) {
   char name[kModuleNameSize];
   uint32_t length = record.Name != nullptr ? record.NameLength / 2 : 0;
@@ -184,23 +191,16 @@ bool StartedFromLauncherNative(const char* launcherName) {
   void* list = query != nullptr ? NativeProcessList(query) : nullptr;
   if (list == nullptr) return false;
   const DWORD self = GetCurrentProcessId();
+  const auto* first = static_cast<const NativeProcessRecord*>(list);
   const NativeProcessRecord* own = nullptr;
-  for (const auto* record = static_cast<const NativeProcessRecord*>(list);;) {
+  for (const auto* record = first; record != nullptr; record = NextRecord(record))
     if (record->ProcessId == self) own = record;
-    if (record->NextEntryOffset == 0) break;
-    record = reinterpret_cast<const NativeProcessRecord*>(reinterpret_cast<const char*>(record) +
-                                                          record->NextEntryOffset);
-  }
   bool result = false;
   if (own != nullptr) {
     const NativeProcessRecord* candidate = nullptr;
-    for (const auto* record = static_cast<const NativeProcessRecord*>(list);;) {
+    for (const auto* record = first; record != nullptr; record = NextRecord(record))
       if (record->SessionId == own->SessionId && IsLauncherNamed(*record, launcherName))
         candidate = record;
-      if (record->NextEntryOffset == 0) break;
-      record = reinterpret_cast<const NativeProcessRecord*>(reinterpret_cast<const char*>(record) +
-                                                            record->NextEntryOffset);
-    }
     result = candidate != nullptr && candidate->ProcessId == own->ParentProcessId;
   }
   FreeMem(list);
