@@ -29,7 +29,11 @@ void SetImageLoader(const char* path);
 // (SIGSEGV, SIGBUS, SIGILL, SIGFPE) with this si_code.
 DWORD ExceptionCodeFor(int signal, int code);
 
-// mmap for memory the program receives: anywhere, or below the limit, highest gap first.
+// mmap for memory the program receives: anywhere, or below the limit, right below the latest
+// placement or else in the highest gap that fits.
 void* MapForProgram(size_t length, int protection, int flags, int fd, off_t offset);
+
+// True when MapForProgram places below a limit: every mapping then starts on a 64 KiB granule.
+bool MappingsOnGranules();
 
 } // namespace winposix

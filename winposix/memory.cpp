@@ -41,14 +41,15 @@ std::map<uintptr_t, uintptr_t>& Reservations() {
 void* Reserve(SIZE_T size, int protection) {
   const uintptr_t page = PageSize();
   const uintptr_t length = (size + page - 1) & ~(page - 1);
-  // Over-reserve, then trim both ends so the start lies on a granule.
-  void* raw = winposix::MapForProgram(length + kGranularity, protection,
+  // Where the kernel places it, over-reserve, then trim both ends so the start lies on a granule.
+  const uintptr_t spare = winposix::MappingsOnGranules() ? 0 : kGranularity;
+  void* raw = winposix::MapForProgram(length + spare, protection,
                                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
   const uintptr_t aligned = (start + kGranularity - 1) & ~(kGranularity - 1);
   if (aligned > start) munmap(raw, aligned - start);
-  const uintptr_t tail = start + kGranularity - aligned;
+  const uintptr_t tail = start + spare - aligned;
   if (tail > 0) munmap(reinterpret_cast<void*>(aligned + length), tail);
   std::lock_guard<std::mutex> hold(reservationsLock);
   Reservations()[aligned] = length;

@@ -1,6 +1,7 @@
 // Where the memory handed to the program lies. Without a limit the kernel chooses; with one (a
-// 32-bit image run on the layer) the highest free gap below it is taken, so the program's
-// mappings grow down from the limit while the C library's heap grows up from the loader's data.
+// 32-bit image run on the layer) each mapping goes right below the one before, or into the
+// highest free gap below the limit when that spot is taken, so the program's mappings grow down
+// from the limit while the C library's heap grows up from the loader's data.
 #include "winposix/internal.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 namespace {
 
 uintptr_t mappingLimit = 0;
+uintptr_t lastPlaced = 0; // the start of the latest placement; 0 before the first
 std::mutex placementLock;
 
 // Windows hands out nothing in the first 64 KiB either.
@@ -61,15 +63,29 @@ void winposix::KeepMappingsBelow(uintptr_t limit) {
   mappingLimit = limit;
 }
 
+bool winposix::MappingsOnGranules() {
+  return mappingLimit != 0;
+}
+
 void* winposix::MapForProgram(size_t length, int protection, int flags, int fd, off_t offset) {
   if (mappingLimit == 0) return mmap(nullptr, length, protection, flags, fd, offset);
   std::lock_guard<std::mutex> hold(placementLock);
+  // Right below the latest placement first: reading the map costs more than the mapping itself
+  // (about 20 us with the runner's thirty mappings), and that spot is usually free.
+  if (lastPlaced != 0 && lastPlaced >= length && lastPlaced - length >= kLowest) {
+    const uintptr_t start = (lastPlaced - length) & ~(kGranularity - 1);
+    void* placed = mmap(reinterpret_cast<void*>(start), length, protection,
+                        flags | MAP_FIXED_NOREPLACE, fd, offset);
+    if (placed != MAP_FAILED) lastPlaced = start;
+    if (placed != MAP_FAILED || errno != EEXIST) return placed;
+  }
   // Another thread of the process may map into the gap between the look and the mapping.
   for (int attempt = 0; attempt < 4; ++attempt) {
     const uintptr_t start = HighestGap(length);
     if (start == 0) break;
     void* placed = mmap(reinterpret_cast<void*>(start), length, protection,
                         flags | MAP_FIXED_NOREPLACE, fd, offset);
+    if (placed != MAP_FAILED) lastPlaced = start;
     if (placed != MAP_FAILED || errno != EEXIST) return placed;
   }
   errno = ENOMEM;
