@@ -29,12 +29,16 @@ constexpr int kKernel32 = 0, kUser32 = 1, kModuleCount = 5;
 struct Export {
   int module;
   const char* name;
+  size_t length; // of the name: most entries are told apart by it before a byte is compared
   FARPROC address;
 };
 
 // Through void (*)(), the one function type every other may be cast from without a warning.
 #define EXPORT(module, function)                                                                   \
-  { module, #function, reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&function)) }
+  {                                                                                                \
+    module, #function, sizeof #function - 1,                                                       \
+        reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&function))                         \
+  }
 const Export exports[] = {
     EXPORT(kKernel32, GetLastError),
     EXPORT(kKernel32, SetLastError),
@@ -218,10 +222,12 @@ extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
 
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
   if (module != nullptr && name != nullptr) {
+    const size_t length = strlen(name);
     std::lock_guard<std::mutex> hold(removedLock);
     for (const Export& e : exports) {
-      if (HandleOf(e.module) != module || strcmp(e.name, name) != 0) continue;
-      if (Removed().count(name) != 0) break;
+      if (e.length != length || HandleOf(e.module) != module || memcmp(e.name, name, length) != 0)
+        continue;
+      if (!Removed().empty() && Removed().count(name) != 0) break; // no string built for none
       if (const auto replaced = winposix::OverrideOf(name))
         return reinterpret_cast<FARPROC>(replaced);
       return e.address;

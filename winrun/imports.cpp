@@ -4,7 +4,10 @@
 #include "winrun/adapters.h"
 #include "winrun/switch.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <string_view>
 #include <sys/mman.h>
 
 namespace winrun {
@@ -28,7 +31,7 @@ struct Import {
 // The layer's functions that reach a 32-bit program. The vectored exception handlers, pipes and
 // the stack limits query are left out: they are absent from the systems the program targets,
 // and the runner dispatches exceptions only through fs:[0].
-const Import kImports[] = {
+constexpr Import kImports[] = {
     SLOT(GetLastError),
     SLOT(SetLastError),
     SLOT(GetModuleHandleA),
@@ -135,6 +138,17 @@ const Import kImports[] = {
 #undef WIDTH
 
 constexpr uint32_t kImportCount = sizeof kImports / sizeof kImports[0];
+
+// The slots in the order of their names: binding looks each import up by name, and the product
+// imports about sixty functions, each a walk over the whole table otherwise.
+constexpr auto kSlotsByName = [] {
+  std::array<uint16_t, kImportCount> order{};
+  for (uint32_t i = 0; i < kImportCount; ++i) order[i] = static_cast<uint16_t>(i);
+  std::sort(order.begin(), order.end(), [](uint16_t a, uint16_t b) {
+    return std::string_view(kImports[a].name) < std::string_view(kImports[b].name);
+  });
+  return order;
+}();
 constexpr uint32_t kStubSize = 16;
 uint8_t* stubs = nullptr;
 uint32_t defaultStack = 1 << 20;
@@ -174,8 +188,12 @@ bool BuildStubs() {
 
 uint32_t StubFor(HMODULE module, const char* name) {
   if (GetProcAddress(module, name) == nullptr) return 0;
-  for (uint32_t i = 0; i < kImportCount; ++i)
-    if (std::strcmp(kImports[i].name, name) == 0) return Address(stubs + i * kStubSize);
+  const std::string_view wanted(name);
+  const auto slot = std::lower_bound(
+      kSlotsByName.begin(), kSlotsByName.end(), wanted,
+      [](uint16_t i, std::string_view key) { return std::string_view(kImports[i].name) < key; });
+  if (slot != kSlotsByName.end() && kImports[*slot].name == wanted)
+    return Address(stubs + *slot * kStubSize);
   SetLastError(ERROR_PROC_NOT_FOUND);
   return 0;
 }

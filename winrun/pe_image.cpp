@@ -30,27 +30,46 @@ struct ImportDescriptor {
   uint32_t lookupTable, timeStamp, forwarderChain, name, addressTable;
 };
 
-template <typename T> bool Read(const std::vector<uint8_t>& file, uint64_t at, T* value) {
-  if (at + sizeof(T) > file.size()) return false;
-  std::memcpy(value, file.data() + at, sizeof(T));
-  return true;
-}
-
-bool ReadFileWhole(const char* path, std::vector<uint8_t>* data) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat info;
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  if (ok) data->resize(static_cast<size_t>(info.st_size));
-  size_t done = 0;
-  while (ok && done < data->size()) {
-    const ssize_t got = read(fd, data->data() + done, data->size() - done);
-    ok = got > 0;
-    if (ok) done += static_cast<size_t>(got);
+// The file as the page cache holds it: mapped, not read into fresh heap pages, each of which would
+// be a fault of its own before the sections are copied out of it.
+class FileView {
+public:
+  explicit FileView(const char* path) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat info;
+    readable_ = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (readable_ && info.st_size > 0) {
+      void* view = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+      readable_ = view != MAP_FAILED;
+      if (readable_) {
+        data_ = static_cast<const uint8_t*>(view);
+        size_ = static_cast<size_t>(info.st_size);
+      }
+    }
+    close(fd);
   }
-  close(fd);
-  return ok;
-}
+  ~FileView() {
+    if (data_ != nullptr) munmap(const_cast<uint8_t*>(data_), size_);
+  }
+  FileView(const FileView&) = delete;
+  FileView& operator=(const FileView&) = delete;
+
+  bool Readable() const { return readable_; }
+  const uint8_t* Data() const { return data_; }
+  size_t Size() const { return size_; }
+
+  template <typename T> bool Read(uint64_t at, T* value) const {
+    if (at > size_ || sizeof(T) > size_ - at) return false;
+    std::memcpy(value, data_ + at, sizeof(T));
+    return true;
+  }
+
+private:
+  bool readable_ = false;
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
 
 // A string of the mapped image, bounded by the image.
 const char* ImageString(const Image& image, uint32_t sizeOfImage, uint32_t rva) {
@@ -102,42 +121,42 @@ bool BindImports(const Image& image, uint32_t sizeOfImage, uint32_t rva, uint32_
 } // namespace
 
 bool LoadImage(const char* path, Image* image, std::string* error) {
-  std::vector<uint8_t> file;
-  if (!ReadFileWhole(path, &file)) {
+  const FileView file(path);
+  if (!file.Readable()) {
     *error = "cannot read the file";
     return false;
   }
   uint32_t header = 0, signature = 0;
   uint16_t machine = 0, sections = 0, optionalSize = 0, magic = 0;
-  if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z' || !Read(file, 0x3C, &header) ||
-      !Read(file, header, &signature) || signature != 0x00004550) {
+  if (file.Size() < 64 || file.Data()[0] != 'M' || file.Data()[1] != 'Z' ||
+      !file.Read(0x3C, &header) || !file.Read(header, &signature) || signature != 0x00004550) {
     *error = "not a PE image";
     return false;
   }
-  Read(file, header + 4, &machine);
-  Read(file, header + 6, &sections);
-  Read(file, header + 20, &optionalSize);
+  file.Read(header + 4, &machine);
+  file.Read(header + 6, &sections);
+  file.Read(header + 20, &optionalSize);
   const uint64_t optional = header + 24;
-  Read(file, optional, &magic);
+  file.Read(optional, &magic);
   if (machine != kMachineI386 || magic != kMagicPe32) {
     *error = "not a 32-bit x86 image (PE32)";
     return false;
   }
   uint32_t entry = 0, base = 0, sizeOfImage = 0, sizeOfHeaders = 0, stackReserve = 0;
   uint32_t directories = 0, importRva = 0, importSize = 0, relocationRva = 0;
-  Read(file, optional + 16, &entry);
-  Read(file, optional + 28, &base);
-  Read(file, optional + 56, &sizeOfImage);
-  Read(file, optional + 60, &sizeOfHeaders);
-  Read(file, optional + 72, &stackReserve);
-  Read(file, optional + 92, &directories);
+  file.Read(optional + 16, &entry);
+  file.Read(optional + 28, &base);
+  file.Read(optional + 56, &sizeOfImage);
+  file.Read(optional + 60, &sizeOfHeaders);
+  file.Read(optional + 72, &stackReserve);
+  file.Read(optional + 92, &directories);
   if (directories > kImportDirectory) {
-    Read(file, optional + 96 + 8 * kImportDirectory, &importRva);
-    Read(file, optional + 96 + 8 * kImportDirectory + 4, &importSize);
+    file.Read(optional + 96 + 8 * kImportDirectory, &importRva);
+    file.Read(optional + 96 + 8 * kImportDirectory + 4, &importSize);
   }
   if (directories > kRelocationDirectory)
-    Read(file, optional + 96 + 8 * kRelocationDirectory, &relocationRva);
-  if (sizeOfImage == 0 || sizeOfHeaders > file.size() || sizeOfHeaders > sizeOfImage ||
+    file.Read(optional + 96 + 8 * kRelocationDirectory, &relocationRva);
+  if (sizeOfImage == 0 || sizeOfHeaders > file.Size() || sizeOfHeaders > sizeOfImage ||
       base % 0x10000 != 0 || uint64_t{base} + sizeOfImage > 0x80000000u) {
     *error = "a broken image header";
     return false;
@@ -157,20 +176,20 @@ bool LoadImage(const char* path, Image* image, std::string* error) {
   image->base = base;
   image->entry = base + entry;
   image->stackReserve = stackReserve;
-  std::memcpy(mapped, file.data(), sizeOfHeaders);
+  std::memcpy(mapped, file.Data(), sizeOfHeaders);
   std::vector<Section> table(sections);
   const uint64_t first = optional + optionalSize;
   for (uint16_t i = 0; i < sections; ++i) {
     Section& s = table[i];
-    if (!Read(file, first + i * sizeof(Section), &s) || s.virtualAddress >= sizeOfImage ||
-        s.rawSize > file.size() - std::min<uint64_t>(s.rawOffset, file.size()) ||
+    if (!file.Read(first + i * sizeof(Section), &s) || s.virtualAddress >= sizeOfImage ||
+        s.rawSize > file.Size() - std::min<uint64_t>(s.rawOffset, file.Size()) ||
         std::min(s.rawSize, s.virtualSize ? s.virtualSize : s.rawSize) >
             sizeOfImage - s.virtualAddress) {
       *error = "a broken section table";
       return false;
     }
     const uint32_t copied = std::min(s.rawSize, s.virtualSize ? s.virtualSize : s.rawSize);
-    std::memcpy(Pointer<uint8_t>(base + s.virtualAddress), file.data() + s.rawOffset, copied);
+    std::memcpy(Pointer<uint8_t>(base + s.virtualAddress), file.Data() + s.rawOffset, copied);
   }
   if (!BindImports(*image, sizeOfImage, importRva, importSize, error)) return false;
   // Sections get their own protection once the import addresses are written.
