@@ -9,7 +9,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <mutex>
 #include <sched.h>
 #include <stdlib.h>
 #include <string>
@@ -75,8 +74,15 @@ HANDLE const kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1
 
 // Gives the mask to every thread listed in /proc/self/task; false when one refused it. A thread
 // that ended since the listing has nothing left to pin. The entries are read into the stack:
-// opendir would take a 32 KiB block from the heap for them.
+// opendir would take a 32 KiB block from the heap for them. While the layer has started no
+// thread, the process's threads are the caller and the main thread: the listing, which costs more
+// than the pinning (procfs builds it anew each time), is left out.
 bool SetEveryThreadsAffinity(const cpu_set_t& set) {
+  if (winposix::LiveThreads() == 0) {
+    if (sched_setaffinity(0, sizeof set, &set) != 0) return false;
+    const pid_t main = getpid();
+    return gettid() == main || sched_setaffinity(main, sizeof set, &set) == 0;
+  }
   const int tasks = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (tasks < 0) return sched_setaffinity(0, sizeof set, &set) == 0;
   bool ok = true;
@@ -124,15 +130,15 @@ void winposix::KeepProcessArguments(int count, char* const* args) {
   keptArgs = args;
 }
 
+// Built once; a static's own guard, unlike call_once, makes no system call when uncontended.
 extern "C" LPSTR WINAPI GetCommandLineA(void) {
-  static std::once_flag once;
-  static char* line = nullptr;
-  std::call_once(once, [] {
+  static char* const line = [] {
     const std::string built = BuildCommandLine();
-    line = new char[built.size() + 1];
-    built.copy(line, built.size());
-    line[built.size()] = 0;
-  });
+    char* copy = new char[built.size() + 1];
+    built.copy(copy, built.size());
+    copy[built.size()] = 0;
+    return copy;
+  }();
   return line;
 }
 

@@ -9,20 +9,28 @@
 
 namespace {
 
-// Family and model with their extended parts folded in, as Windows reports them.
-void ProcessorLevel(WORD* level, WORD* revision) {
+struct Level {
+  WORD level, revision;
+};
+
+// Family and model with their extended parts folded in, as Windows reports them. Leaf 1 is
+// there on every x86-64 processor; asking for the highest leaf first would double the cost, and
+// each CPUID is a trap to the hypervisor on a virtual machine (about 5 us on the one measured).
+Level ReadProcessorLevel() {
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
-    *level = 6;
-    *revision = 0;
-    return;
-  }
+  __cpuid(1, eax, ebx, ecx, edx);
   unsigned family = (eax >> 8) & 0xF;
   unsigned model = (eax >> 4) & 0xF;
   if (family == 0xF) family += (eax >> 20) & 0xFF;
   if (family == 0x6 || family >= 0xF) model |= ((eax >> 16) & 0xF) << 4;
-  *level = static_cast<WORD>(family);
-  *revision = static_cast<WORD>((model << 8) | (eax & 0xF));
+  return {static_cast<WORD>(family), static_cast<WORD>((model << 8) | (eax & 0xF))};
+}
+
+// Read once, as Windows keeps it in the system's own record.
+void ProcessorLevel(WORD* level, WORD* revision) {
+  static const Level known = ReadProcessorLevel();
+  *level = known.level;
+  *revision = known.revision;
 }
 
 std::atomic<long> onlineProcessors{0}; // 0 until read; racing first reads store the same
