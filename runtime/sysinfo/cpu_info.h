@@ -33,10 +33,15 @@ extern CpuInfoRecord CpuInfo;
 // on a processor without CPUID.
 bool ReadCpuId(uint32_t leaf, uint32_t* eax, uint32_t* ebx, uint32_t* ecx, uint32_t* edx);
 
-// Fills CpuInfo; verbose traces every leaf read and the name. False when leaf 0 cannot be read.
-bool IdentifyCpu(bool verbose);
+// Fills CpuInfo; verbose traces every leaf read and the name. Not complete (and not verbose),
+// only leaves 0 and 1 are read: the vendor, the family and the features the runtime acts on;
+// the name, leaves 2 and 3 and the highest extended leaf stay as they were. False when leaf 0
+// cannot be read.
+bool IdentifyCpu(bool verbose, bool complete = true);
 
-// The start-up's identification, verbose with the CPU-report option.
+// The start-up's identification: verbose with the CPU-report option, complete with it or the
+// system-description option.
+
 bool IdentifyAllCpus();
 
 // RuntimeState.ProcessorClass from CpuInfo: the processor generation code.

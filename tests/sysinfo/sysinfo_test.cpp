@@ -204,6 +204,21 @@ TEST_F(SysInfoTest, SecondIdentificationKeepsRaisedFlagsAndName) {
   EXPECT_STREQ(CpuInfo.Name, "Intel(R) Pentium(R) 4 CPU 3.06GHz");
 }
 
+// The start-up asks for the name and the raw leaves only when the system description will show
+// them: on a virtual machine each CPUID costs microseconds before the prompt.
+TEST_F(SysInfoTest, StartUpReadsTheNameOnlyWhenItIsShown) {
+  for (const bool shown : {false, true}) {
+    Reset();
+    Replay(Processors().at("pentium4_northwood_ht"));
+    SetOptions(shown ? std::vector<std::string>{"-~SysInfo"} : std::vector<std::string>{});
+    ASSERT_TRUE(IdentifyAllCpus());
+    EXPECT_EQ(CpuInfo.Family, 15);
+    EXPECT_TRUE(CpuInfo.HasSSE);
+    EXPECT_STREQ(CpuInfo.Name, shown ? "Intel(R) Pentium(R) 4 CPU 3.06GHz" : "");
+    EXPECT_EQ(CpuInfo.Leaf2[0], shown ? 0x665B5001u : 0u);
+  }
+}
+
 // Without a recorded processor the seam executes the instructions themselves.
 TEST_F(SysInfoTest, TheRealProcessorAnswers) {
   unsigned eax, ebx, ecx, edx;
