@@ -6,6 +6,7 @@
 #include "winrun/thread_block.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 // Guest code, 32-bit, in this executable's low text. GuestCall(stub, count, args...) pushes the
@@ -104,6 +105,27 @@ TEST_F(WinrunTest, MissingFunctionsHaveNoStub) {
   EXPECT_EQ(Stub("kernel32", "AddVectoredExceptionHandler"), 0u); // the layer's, not adapted
   EXPECT_EQ(Stub("kernel32", "NoSuchFunction"), 0u);
   EXPECT_EQ(Stub("user32", "GetLastError"), 0u); // exported by another module
+}
+
+// A program's reservations lie below the limit on 64 KiB granules, each right below the one
+// before; where that spot is taken, the next free gap below the limit is found instead.
+TEST_F(WinrunTest, ReservationsGrowDownOnGranules) {
+  const SIZE_T size = 0x30000;
+  auto* first = static_cast<char*>(VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS));
+  auto* second = static_cast<char*>(VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS));
+  ASSERT_NE(first, nullptr);
+  ASSERT_EQ(second, first - size);
+  void* blocker = mmap(second - 0x10000, 0x10000, PROT_NONE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+  ASSERT_EQ(blocker, second - 0x10000);
+  auto* third = static_cast<char*>(VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS));
+  ASSERT_NE(third, nullptr);
+  const auto at = reinterpret_cast<uintptr_t>(third);
+  EXPECT_EQ(at % 0x10000, 0u);
+  EXPECT_LE(at + size, 0x7FFF0000u);
+  EXPECT_TRUE(third + size <= blocker || third >= second + 2 * size) << static_cast<void*>(third);
+  munmap(blocker, 0x10000);
+  for (char* p : {first, second, third}) VirtualFree(p, 0, MEM_RELEASE);
 }
 
 TEST_F(WinrunTest, AFaultWithoutAFrameEndsTheProcessWithItsCode) {
