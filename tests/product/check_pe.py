@@ -83,18 +83,34 @@ class Image:
 
 
 def map_symbols(path):
-    """Symbols and input-section bounds from a GNU ld map file: ({name: address}, [bounds])."""
-    symbols, bounds = {}, []
+    """Symbols and code from a GNU ld map file: ({name: address}, [(start, end)] of the .text
+    input sections placed in the image; a long section name stands alone on its line, with its
+    address and size on the next)."""
+    symbols, code = {}, []
     # A C++ name stands demangled, with its parameter list: ProbeSSE(void*).
     symbol = re.compile(r"^\s+0x([0-9a-fA-F]+)\s+([A-Za-z_.$?@][\w.$?@]*(?:\([^()]*\))?)\s*$")
-    section = re.compile(r"^\s*\.text\S*\s+0x([0-9a-fA-F]+)\s+0x([0-9a-fA-F]+)\s+\S")
+    section = re.compile(r"^ (\.\S+)(?:\s+0x([0-9a-fA-F]+)\s+0x([0-9a-fA-F]+)\s+\S.*)?$")
+    placement = re.compile(r"^\s+0x([0-9a-fA-F]+)\s+0x([0-9a-fA-F]+)\s+\S")
+    pending = None  # a section name whose address and size follow on the next line
     with open(path, encoding="latin-1") as f:
         for line in f:
-            if m := symbol.match(line):
-                symbols.setdefault(m[2], int(m[1], 16))
-            elif (m := section.match(line)) and int(m[2], 16):
-                bounds += [int(m[1], 16), int(m[1], 16) + int(m[2], 16)]
-    return symbols, bounds
+            if (m := placement.match(line)) and pending:
+                name, start, size = pending, int(m[1], 16), int(m[2], 16)
+            elif m := section.match(line):
+                if m[2] is None:
+                    pending = m[1]
+                    continue
+                name, start, size = m[1], int(m[2], 16), int(m[3], 16)
+            else:
+                if m := symbol.match(line):
+                    symbols.setdefault(m[2], int(m[1], 16))
+                pending = None
+                continue
+            pending = None
+            # Sections dropped by the link are listed at 0.
+            if name.startswith(".text") and start and size:
+                code.append((start, start + size))
+    return symbols, code
 
 
 def disassemble(objdump, exe, start=None, stop=None):
@@ -191,12 +207,17 @@ def check_imports(image, errors):
         errors.append("the image has delay-loaded imports; newer functions are looked up by name")
 
 
-def check_instruction_set(objdump, exe, exempt, symbols, errors):
-    """Reports SSE and newer instructions outside the exempt address ranges."""
+def check_instruction_set(objdump, exe, code, exempt, symbols, errors):
+    """Reports SSE and newer instructions in the code outside the exempt address ranges. Only
+    the code is read: the read-only data shares its section and would decode as anything."""
+    if not code:
+        errors.append("the link map names no code")
+        return
     named = sorted((address, name) for name, address in symbols.items())
     bad = [f"  {address:#x} <{([n for at, n in named if at <= address] or ['?'])[-1]}>: {text}"
-           for address, _, text in disassemble(objdump, exe)
-           if not any(start <= address < end for start, end in exempt)
+           for start, end in code
+           for address, _, text in disassemble(objdump, exe, start, end)
+           if not any(low <= address < high for low, high in exempt)
            and (VECTOR_REGISTER.search(text) or mnemonic(text) in NEWER_MNEMONICS)]
     if bad:
         errors.append(f"{len(bad)} SSE or newer instruction(s) outside the power loop and the "
@@ -222,7 +243,7 @@ def main():
         (image.subsystem != 3, f"subsystem {image.subsystem}, not the console (3)"),
         (args.arch == "x86" and image.subsystem_version != (4, 0),
          "subsystem version %d.%d, not 4.0" % image.subsystem_version)] if bad]
-    symbols, bounds = map_symbols(args.map)
+    symbols, code = map_symbols(args.map)
     kernel, loop_start = None, None
     if not args.launcher:
         if len(kernels := find(symbols, "StressKernel")) != 1:
@@ -234,10 +255,10 @@ def main():
     if args.arch == "x86":
         check_imports(image, errors)
         exempt = [] if kernel is None else [(kernel, (loop_start or kernel) + len(LOOP))]
-        boundaries = sorted(set(symbols.values()) | set(bounds))
+        boundaries = sorted(set(symbols.values()) | {b for r in code for b in r})
         exempt += [(probe, min([b for b in boundaries if b > probe] + [image.section_end(probe)]))
                    for probe in find(symbols, "ProbeSSE")]
-        check_instruction_set(args.objdump, args.exe, exempt, symbols, errors)
+        check_instruction_set(args.objdump, args.exe, code, exempt, symbols, errors)
     if errors:
         print(f"{args.exe}: FAILED\n" + "\n".join(errors))
         return 1
