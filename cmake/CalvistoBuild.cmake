@@ -29,11 +29,14 @@ endfunction()
 # (most of the runtime's functions have one caller), no frame pointer, and the 4-byte stack
 # alignment Windows gives at the entry (nothing outside the power loop keeps SSE data on the
 # stack), and data aligned only as its type needs (GCC otherwise pads every array of 32 bytes or
-# more to 32, for vector code this program does not have). The objects stay fat, so that the
-# library check reads their machine code. (The x86-64 linker of this toolchain crashes on such a
-# link: that build stays as it is.)
+# more to 32, for vector code this program does not have). Small functions called from several
+# places stay calls and a switch stays a chain of compares: 412 bytes less code and tables, and
+# nothing here runs often enough for either to show. The objects stay fat, so that the library
+# check reads their machine code. (The x86-64 linker of this toolchain crashes on such a link:
+# that build stays as it is.)
 set(CALVISTO_PRODUCT_SIZE_FLAGS -Oz -flto -ffat-lto-objects -fomit-frame-pointer -malign-data=abi
-                                -mpreferred-stack-boundary=2)
+                                -mpreferred-stack-boundary=2 -fno-inline-small-functions
+                                -fno-jump-tables)
 
 # The link of an executable takes the same flags; a static library ignores link options.
 function(calvisto_product_size target)
