@@ -6,7 +6,6 @@
 #include "winrun/widths.h"
 
 #include <algorithm>
-#include <cpuid.h>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -77,18 +76,6 @@ void NewSection(uint32_t address) {
     delete slot;
   }
   slot = section;
-}
-
-// What Windows reports for the processor to a 32-bit process: the family as the level, model
-// and stepping as the revision.
-void ProcessorLevel(uint16_t* level, uint16_t* revision) {
-  unsigned eax = 0, ebx, ecx, edx;
-  __get_cpuid(1, &eax, &ebx, &ecx, &edx);
-  unsigned family = (eax >> 8) & 0xF, model = (eax >> 4) & 0xF;
-  if (family == 0xF) family += (eax >> 20) & 0xFF;
-  if (family >= 6) model |= ((eax >> 16) & 0xF) << 4;
-  *level = static_cast<uint16_t>(family);
-  *revision = static_cast<uint16_t>(model << 8 | (eax & 0xF));
 }
 
 struct Monitors32 {
@@ -258,7 +245,9 @@ uint64_t GetSystemInfo(const uint32_t* args) {
   narrow.dwNumberOfProcessors = std::min<uint32_t>(wide.dwNumberOfProcessors, 32);
   narrow.dwProcessorType = PROCESSOR_INTEL_PENTIUM;
   narrow.dwAllocationGranularity = wide.dwAllocationGranularity;
-  ProcessorLevel(&narrow.wProcessorLevel, &narrow.wProcessorRevision);
+  // The level the layer read once (or a described machine's): each CPUID is a trap on a VM.
+  narrow.wProcessorLevel = wide.wProcessorLevel;
+  narrow.wProcessorRevision = wide.wProcessorRevision;
   *Pointer<SystemInfo32>(args[0]) = narrow;
   return 0;
 }
