@@ -232,7 +232,7 @@ bool IdentifyCpu(bool verbose, bool complete) {
                   r[1], r[2], r[3], c.Family, c.Model, c.Stepping, c.Brand);
     }
   }
-  // Each CPUID is a trap to the hypervisor on a virtual machine (1.4 to 5.6 us on the ones we
+  // Each CPUID is a trap to the hypervisor on a virtual machine (1.4 to 10 us on the ones we
   // measured): what no one will read is not asked for.
   if (!complete && !verbose) return true;
   if (maxLeaf >= 2) {

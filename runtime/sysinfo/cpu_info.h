@@ -41,7 +41,6 @@ bool IdentifyCpu(bool verbose, bool complete = true);
 
 // The start-up's identification: verbose with the CPU-report option, complete with it or the
 // system-description option.
-
 bool IdentifyAllCpus();
 
 // RuntimeState.ProcessorClass from CpuInfo: the processor generation code.
